@@ -1,0 +1,40 @@
+// The one header through which hollin reaches the Windows API.
+//
+// On Windows it brings in the real headers. Everywhere else it brings in
+// hollin's own stand-ins (the other headers of this folder), which give the
+// same names with the semantics the system relies on. Nothing outside this
+// folder knows which of the two it got.
+#pragma once
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <urlmon.h>
+
+// A wide string literal in the platform's wide character type.
+#define WIDE_TEXT(s) L##s
+
+#else
+
+#include "platform/wintypes.h"
+#include "platform/kernel32.h"
+#include "platform/user32.h"
+#include "platform/ws2_32.h"
+#include "platform/advapi32.h"
+#include "platform/ole.h"
+#include "platform/urlmon.h"
+
+// WCHAR is UTF-16 here as on Windows, so wide literals are char16_t ones.
+#define WIDE_TEXT(s) u##s
+
+#endif

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds hollin twice and runs every test: natively (ctest), then the
+# Windows build, whose tests run under 32-bit Wine. Installs what it needs
+# first when run as root on a fresh machine.
+#
+#   scripts/test-all.sh [--native-only]
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$top"
+jobs=$(nproc 2>/dev/null || echo 2)
+
+native_only=0
+case "${1:-}" in
+--native-only) native_only=1 ;;
+-h | --help)
+    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+    ;;
+"") ;;
+*)
+    echo "test-all: unknown option $1 (see --help)" >&2
+    exit 2
+    ;;
+esac
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "prerequisites"
+scripts/install-deps.sh
+
+step "native build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOLLIN_WERROR=ON >/dev/null
+cmake --build build -j "$jobs"
+
+step "native tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+if [ "$native_only" = 1 ]; then
+    exit 0
+fi
+
+step "windows build"
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DHOLLIN_WERROR=ON >/dev/null
+cmake --build build-win -j "$jobs"
+
+step "windows tests under Wine"
+ctest --test-dir build-win --output-on-failure

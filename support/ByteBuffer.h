@@ -1,0 +1,59 @@
+// A bounded byte queue: append at the tail, read or consume at the head.
+#pragma once
+
+#include "platform/winapi.h"
+
+// The stored bytes always start at the head of one heap block. The block
+// grows in whole steps and never beyond the maximum fixed at construction;
+// an append that would need more fails whole and changes nothing.
+class ByteBuffer {
+public:
+    // A buffer of one 256-byte step that never grows.
+    ByteBuffer();
+    // A buffer of up to `maxSize` bytes (at least 256), growing by 256.
+    explicit ByteBuffer(DWORD maxSize);
+    ~ByteBuffer();
+    ByteBuffer(const ByteBuffer&) = delete;
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
+
+    // Discards the content and starts again with new limits.
+    void Reset(DWORD maxSize, DWORD step);
+
+    // Each returns the number of bytes stored, or 0 when nothing was.
+    DWORD Append(const void* bytes, DWORD count);
+    DWORD AppendText(LPCSTR text);
+    // The text and a line feed; an empty text appends nothing at all.
+    DWORD AppendLine(LPCSTR text);
+
+    DWORD Read(void* out, DWORD count);
+    DWORD Consume(DWORD count);
+    // Drains this buffer into `target` in pieces of up to 256 bytes; a piece
+    // the target refuses is dropped. Returns the number of bytes drained.
+    LONG MoveTo(ByteBuffer* target);
+
+    // Whether an Append of `count` bytes would succeed now (memory aside).
+    bool CanAppend(DWORD count) const;
+
+    void Clear() { length = 0; }
+    DWORD GetLength() const { return length; }
+    const BYTE* GetData() const { return data; }
+    DWORD GetCapacity() const { return capacity; }
+    DWORD GetMaxSize() const { return maxSize; }
+    DWORD GetStep() const { return step; }
+
+    static const DWORD DefaultStep = 256;
+    static const DWORD MoveChunkSize = 256;
+
+private:
+    void SetLimits(DWORD maxSize, DWORD step);
+    // The capacity that growing by a shortfall of `need` bytes would give,
+    // or 0 when that would pass the maximum.
+    DWORD GrownCapacity(DWORD need) const;
+    bool Grow(DWORD need);
+
+    BYTE* data;
+    DWORD maxSize;
+    DWORD step;
+    DWORD capacity;
+    DWORD length;
+};

@@ -1,0 +1,68 @@
+// One operating-system thread with an auto-reset stop signal.
+#pragma once
+
+#include "platform/winapi.h"
+
+// Anything whose first virtual operation is the work of a thread.
+class Runnable {
+public:
+    virtual DWORD Run() = 0;
+
+protected:
+    ~Runnable() = default;
+};
+
+// A subclass puts its work in Run, or hands another Runnable to the
+// constructor. The owner starts the thread with Create and asks it to end
+// with Stop; the thread body polls StopRequested.
+class WorkerThread : public Runnable {
+public:
+    explicit WorkerThread(Runnable* runTarget = nullptr);
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    // The thread's work; its result is the thread's exit code. The base
+    // version runs the run target, and returns 0 when that is the object
+    // itself (nothing was given to run).
+    DWORD Run() override;
+    virtual LONG Create(DWORD stackSize);
+    virtual LONG CreateSuspended(DWORD stackSize);
+    // Raises the stop signal and waits for the thread (0: without a limit);
+    // kills it when the wait times out.
+    virtual LONG Stop(DWORD timeout);
+    // Ends the thread by force where the platform can (see kernel32.cpp:
+    // POSIX cannot end a running thread, and then this fails and frees
+    // nothing).
+    virtual LONG Kill();
+    virtual LONG Pause();
+    virtual LONG Unpause();
+    virtual int SetPriority(int priority);
+    virtual int GetPriority();
+    virtual int SetHighestPriority();
+    virtual int SetLowestPriority();
+    virtual int SetNormalPriority();
+    virtual LONG IsRunning();
+    virtual DWORD GetExitCode();
+    // Whether a stop was asked for; a positive answer consumes the request.
+    virtual LONG StopRequested(DWORD timeout);
+    virtual BOOL ClearStop();
+    virtual LONG Wait(DWORD timeout);
+    virtual void CloseThreadHandle();
+    // Last, so that the operations above keep their slots. If a thread is
+    // still held it is stopped first, waiting without a time limit.
+    virtual ~WorkerThread();
+
+    HANDLE GetThreadHandle() const { return threadHandle; }
+    DWORD GetThreadId() const { return threadId; }
+
+protected:
+    static DWORD WINAPI ThreadEntry(LPVOID parameter);
+
+private:
+    LONG StartThread(DWORD stackSize, DWORD creationFlags);
+
+    Runnable* runTarget;
+    HANDLE threadHandle;
+    DWORD threadId;
+    HANDLE stopEvent;
+};

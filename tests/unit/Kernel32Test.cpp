@@ -1,0 +1,116 @@
+// What hollin relies on from kernel32. These run against the real Windows
+// API under Wine and against the stand-ins on Linux, so that both answer
+// alike.
+#include "platform/winapi.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(Kernel32Events, AutoResetReleasesOneWaitThenResets) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(SetEvent(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 10), WAIT_TIMEOUT);
+    SetEvent(event);
+    EXPECT_TRUE(ResetEvent(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(CloseHandle(event));
+}
+
+TEST(Kernel32Events, ManualResetStaysSignalled) {
+    HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    CloseHandle(event);
+}
+
+DWORD WINAPI returnParameter(LPVOID parameter) {
+    return DWORD(reinterpret_cast<ULONG_PTR>(parameter));
+}
+
+TEST(Kernel32Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, returnParameter, reinterpret_cast<LPVOID>(17),
+                                 CREATE_SUSPENDED, &id);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_NE(id, 0u);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+    EXPECT_EQ(WaitForSingleObject(thread, 20), WAIT_TIMEOUT);
+    EXPECT_EQ(ResumeThread(thread), 1u);
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 17u);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "an ended thread stays signalled";
+    EXPECT_TRUE(CloseHandle(thread));
+}
+
+TEST(Kernel32CodePages, TheAnsiCodePageIsWindows1252) {
+    char out[16] = {};
+    const WCHAR* wide = WIDE_TEXT("\u00e9\u20ac\u0152x\u4e2d");
+    int written = WideCharToMultiByte(CP_ACP, 0, wide, -1, out, sizeof out, nullptr, nullptr);
+    EXPECT_EQ(written, 6);
+    EXPECT_EQ(std::string(out), "\xe9\x80\x8cx?");
+
+    WCHAR back[16] = {};
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xe9\x80", -1, back, 16), 3);
+    EXPECT_EQ(back[0], 0x00E9);
+    EXPECT_EQ(back[1], 0x20AC);
+}
+
+TEST(Kernel32CodePages, TooSmallAnOutputFails) {
+    char out[2];
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, WIDE_TEXT("abc"), -1, out, 2, nullptr, nullptr), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, WIDE_TEXT("abc"), -1, nullptr, 0, nullptr, nullptr), 4)
+        << "no room asks for the size";
+}
+
+TEST(Kernel32Text, CompareIgnoringCase) {
+    EXPECT_EQ(lstrcmpiA("CLSID", "clsid"), 0);
+    EXPECT_LT(lstrcmpiA("abc", "ABD"), 0);
+    EXPECT_GT(lstrcmpiA("b", "A"), 0);
+    EXPECT_LT(lstrcmpiA("ab", "abc"), 0);
+    EXPECT_EQ(lstrcmpiA("\xc9t\xe9", "\xe9T\xc9"), 0) << "Latin-1 letters fold too";
+    EXPECT_NE(lstrcmpA("a", "A"), 0);
+    EXPECT_EQ(lstrlenA("four"), 4);
+    EXPECT_EQ(lstrlenA(nullptr), 0);
+    char buffer[8];
+    lstrcpynA(buffer, "truncated", 6);
+    EXPECT_STREQ(buffer, "trunc");
+}
+
+TEST(Kernel32Sync, CriticalSectionsMayBeEnteredAgainByTheirOwner) {
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    EnterCriticalSection(&section);
+    EnterCriticalSection(&section);
+    LeaveCriticalSection(&section);
+    LeaveCriticalSection(&section);
+    DeleteCriticalSection(&section);
+    LONG volatile count = 0;
+    EXPECT_EQ(InterlockedIncrement(&count), 1);
+    EXPECT_EQ(InterlockedDecrement(&count), 0);
+    EXPECT_EQ(InterlockedDecrement(&count), -1);
+}
+
+#ifndef _WIN32
+// The stand-in guards its handles; Windows would touch freed kernel memory
+// only in its own table, so the same call answers FALSE there too.
+TEST(Kernel32Handles, AClosedHandleIsRefused) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_TRUE(CloseHandle(event));
+    EXPECT_FALSE(CloseHandle(event));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
+    EXPECT_FALSE(SetEvent(event));
+}
+#endif
+
+} // namespace
