@@ -31,7 +31,8 @@
 #include "platform/user32.h"
 #include "platform/ws2_32.h"
 #include "platform/advapi32.h"
-#include "platform/ole.h"
+#include "platform/ole32.h"
+#include "platform/oleaut32.h"
 #include "platform/urlmon.h"
 
 // WCHAR is UTF-16 here as on Windows, so wide literals are char16_t ones.

@@ -1,1 +1,2 @@
+// ws2_32 stand-ins: Windows Sockets names over BSD sockets.
 #pragma once

@@ -1,0 +1,2 @@
+// oleaut32 stand-ins: system strings, text-to-number conversion and type libraries.
+#pragma once

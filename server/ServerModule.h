@@ -1,0 +1,57 @@
+// The library's one module-wide object: its instance handle, its table of
+// creatable classes, and the lock count that decides when it may be unloaded.
+#pragma once
+
+#include "platform/winapi.h"
+
+typedef HRESULT (*CreateInstanceFunction)(IUnknown* outer, REFIID iid, void** out);
+typedef HRESULT (*CreateClassObjectFunction)(CreateInstanceFunction creator, REFIID iid,
+                                             void** out);
+typedef HRESULT (*UpdateRegistryFunction)(BOOL doRegister);
+typedef LPCSTR (*GetDescriptionFunction)();
+typedef const void* (*GetCategoriesFunction)();
+typedef void (*ClassInitFunction)(BOOL starting);
+
+// A row of the class table; the table ends at the first row whose classId is
+// null.
+struct ObjectMapEntry {
+    const CLSID* classId;
+    UpdateRegistryFunction updateRegistry;
+    CreateClassObjectFunction createClassObject;
+    CreateInstanceFunction createInstance;
+    IUnknown* classObject; // cached; null until first asked for
+    GetDescriptionFunction getDescription;
+    GetCategoriesFunction getCategories;
+    ClassInitFunction classInit;
+};
+
+class ServerModule {
+public:
+    HRESULT Initialize(ObjectMapEntry* objectMap, HINSTANCE instance);
+    HRESULT Shutdown();
+
+    void IncrementLock();
+    void DecrementLock();
+    LONG GetLockCount() const { return lockCount; }
+
+    HRESULT FindClassObject(REFCLSID classId, REFIID iid, void** out);
+
+    // Self-registration: the classes' registry scripts and the type library.
+    HRESULT RegisterClasses(BOOL registerTypeLibrary);
+    HRESULT UnregisterClasses(BOOL unregisterTypeLibrary);
+    HRESULT LoadOwnTypeLibrary(BSTR* path, ITypeLib** typeLibrary);
+    HRESULT RegisterTypeLibrary();
+    HRESULT UnregisterTypeLibrary();
+
+    HINSTANCE GetInstance() const { return instance; }
+    ObjectMapEntry* GetObjectMap() const { return objectMap; }
+
+private:
+    HINSTANCE instance = nullptr;
+    ObjectMapEntry* objectMap = nullptr;
+    LONG volatile lockCount = 0;
+    CRITICAL_SECTION classObjectLock = {};
+};
+
+// The library's module object.
+extern ServerModule theModule;
