@@ -1,7 +1,7 @@
 // urlmon stand-ins: the interface identifiers.
 #include "platform/urlmon.h"
 
-#define URLMON_IID(name, first)                                                                  \
+#define URLMON_IID(name, first)                                                                    \
     const IID name = {first, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}}
 
 URLMON_IID(IID_IInternetBindInfo, 0x79EAC9E1);

@@ -1,0 +1,72 @@
+#include "server/ServerModule.h"
+
+ServerModule theModule;
+
+HRESULT ServerModule::Initialize(ObjectMapEntry* map, HINSTANCE moduleInstance) {
+    instance = moduleInstance;
+    objectMap = map;
+    lockCount = 0;
+    InitializeCriticalSection(&classObjectLock);
+    for (ObjectMapEntry* entry = objectMap; entry != nullptr && entry->classId != nullptr;
+         ++entry) {
+        if (entry->classInit != nullptr) {
+            entry->classInit(TRUE);
+        }
+    }
+    return S_OK;
+}
+
+HRESULT ServerModule::Shutdown() {
+    for (ObjectMapEntry* entry = objectMap; entry != nullptr && entry->classId != nullptr;
+         ++entry) {
+        if (entry->classObject != nullptr) {
+            entry->classObject->Release();
+            entry->classObject = nullptr;
+        }
+        if (entry->classInit != nullptr) {
+            entry->classInit(FALSE);
+        }
+    }
+    DeleteCriticalSection(&classObjectLock);
+    return S_OK;
+}
+
+void ServerModule::IncrementLock() {
+    InterlockedIncrement(&lockCount);
+}
+
+void ServerModule::DecrementLock() {
+    InterlockedDecrement(&lockCount);
+}
+
+HRESULT ServerModule::FindClassObject(REFCLSID classId, REFIID iid, void** out) {
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    *out = nullptr;
+    HRESULT result = S_OK;
+    for (ObjectMapEntry* entry = objectMap; entry != nullptr && entry->classId != nullptr;
+         ++entry) {
+        if (entry->createClassObject == nullptr || !IsEqualCLSID(*entry->classId, classId)) {
+            continue;
+        }
+        // Tested without the lock, then again under it, so that two threads
+        // asking at once create the class object only once.
+        if (entry->classObject == nullptr) {
+            EnterCriticalSection(&classObjectLock);
+            if (entry->classObject == nullptr) {
+                result = entry->createClassObject(entry->createInstance, IID_IUnknown,
+                                                  reinterpret_cast<void**>(&entry->classObject));
+            }
+            LeaveCriticalSection(&classObjectLock);
+        }
+        if (entry->classObject != nullptr) {
+            result = entry->classObject->QueryInterface(iid, out);
+        }
+        break;
+    }
+    if (*out == nullptr && result == S_OK) {
+        result = CLASS_E_CLASSNOTAVAILABLE;
+    }
+    return result;
+}
