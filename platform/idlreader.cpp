@@ -1,0 +1,393 @@
+// Reading a type library's IDL text.
+#include "platform/idlreader.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+namespace idl {
+
+namespace {
+
+struct Attribute {
+    std::string name;
+    std::string argument; // the raw text between the parentheses, if any
+};
+typedef std::vector<Attribute> Attributes;
+
+const Attribute* findAttribute(const Attributes& attributes, const char* name) {
+    for (const Attribute& attribute : attributes) {
+        if (attribute.name == name) {
+            return &attribute;
+        }
+    }
+    return nullptr;
+}
+
+std::string unquoted(const std::string& text) {
+    size_t begin = text.find_first_not_of(" \t\r\n");
+    size_t end = text.find_last_not_of(" \t\r\n");
+    if (begin == std::string::npos) {
+        return "";
+    }
+    std::string inner = text.substr(begin, end - begin + 1);
+    if (inner.size() >= 2 && inner.front() == '"' && inner.back() == '"') {
+        inner = inner.substr(1, inner.size() - 2);
+    }
+    return inner;
+}
+
+// A cursor over the text that knows IDL's blanks, comments and strings.
+class Reader {
+public:
+    explicit Reader(const std::string& text) : text_(text) {}
+
+    bool atEnd() {
+        skipBlanks();
+        return pos_ >= text_.size();
+    }
+
+    // Consumes `c` if it is the next character after blanks.
+    bool take(char c) {
+        skipBlanks();
+        if (pos_ < text_.size() && text_[pos_] == c) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+
+    bool peek(char c) {
+        skipBlanks();
+        return pos_ < text_.size() && text_[pos_] == c;
+    }
+
+    // An identifier, or the empty text when none comes next.
+    std::string identifier() {
+        skipBlanks();
+        size_t start = pos_;
+        while (pos_ < text_.size() &&
+               (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) {
+            ++pos_;
+        }
+        return text_.substr(start, pos_ - start);
+    }
+
+    // The text up to the `close` that balances an `open` just consumed,
+    // which is consumed too; strings and nested pairs are passed over.
+    bool balanced(char open, char close, std::string* inner) {
+        size_t start = pos_;
+        int depth = 1;
+        while (pos_ < text_.size()) {
+            char c = text_[pos_];
+            if (c == '"') {
+                if (!skipString()) {
+                    return false;
+                }
+                continue;
+            }
+            ++pos_;
+            if (c == open) {
+                ++depth;
+            } else if (c == close && --depth == 0) {
+                if (inner != nullptr) {
+                    *inner = text_.substr(start, pos_ - 1 - start);
+                }
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Passes over a declaration up to its ";" (or the "}" that ends the
+    // enclosing block, which is left in place).
+    bool skipDeclaration() {
+        while (!atEnd()) {
+            char c = text_[pos_];
+            if (c == ';') {
+                ++pos_;
+                return true;
+            }
+            if (c == '}') {
+                return true;
+            }
+            if (c == '"') {
+                if (!skipString()) {
+                    return false;
+                }
+                continue;
+            }
+            ++pos_;
+            if ((c == '{' && !balanced('{', '}', nullptr)) ||
+                (c == '(' && !balanced('(', ')', nullptr)) ||
+                (c == '[' && !balanced('[', ']', nullptr))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    void skipBlanks() {
+        while (pos_ < text_.size()) {
+            char c = text_[pos_];
+            if (std::isspace(static_cast<unsigned char>(c))) {
+                ++pos_;
+            } else if (text_.compare(pos_, 2, "//") == 0 || (c == '#' && atLineStart())) {
+                pos_ = text_.find('\n', pos_);
+                pos_ = pos_ == std::string::npos ? text_.size() : pos_;
+            } else if (text_.compare(pos_, 2, "/*") == 0) {
+                size_t end = text_.find("*/", pos_ + 2);
+                pos_ = end == std::string::npos ? text_.size() : end + 2;
+            } else {
+                return;
+            }
+        }
+    }
+
+    bool atLineStart() const {
+        size_t before = pos_;
+        while (before > 0 && (text_[before - 1] == ' ' || text_[before - 1] == '\t')) {
+            --before;
+        }
+        return before == 0 || text_[before - 1] == '\n';
+    }
+
+    bool skipString() {
+        for (++pos_; pos_ < text_.size(); ++pos_) {
+            if (text_[pos_] == '\\') {
+                ++pos_;
+            } else if (text_[pos_] == '"') {
+                ++pos_;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    const std::string& text_;
+    size_t pos_ = 0;
+};
+
+bool readAttributes(Reader& reader, Attributes& attributes) {
+    if (!reader.take('[')) {
+        return true;
+    }
+    do {
+        if (reader.peek(']')) {
+            break;
+        }
+        Attribute attribute;
+        attribute.name = reader.identifier();
+        if (attribute.name.empty()) {
+            return false;
+        }
+        if (reader.take('(') && !reader.balanced('(', ')', &attribute.argument)) {
+            return false;
+        }
+        attributes.push_back(std::move(attribute));
+    } while (reader.take(','));
+    return reader.take(']');
+}
+
+struct Parsed {
+    std::vector<Interface> declared;
+    std::vector<std::string> named; // names given inside the library block
+    std::vector<Interface> insideLibrary;
+    Library library;
+    bool haveLibrary = false;
+};
+
+bool readBlock(Reader& reader, Parsed& parsed, bool inLibrary);
+
+bool readInterface(Reader& reader, const Attributes& attributes, bool dispatch, Parsed& parsed,
+                   bool inLibrary) {
+    Interface declared;
+    declared.name = reader.identifier();
+    declared.dispatch = dispatch;
+    if (declared.name.empty()) {
+        return false;
+    }
+    if (reader.take(';')) { // a forward declaration
+        if (inLibrary) {
+            parsed.named.push_back(declared.name);
+        }
+        return true;
+    }
+    if (reader.take(':') && reader.identifier().empty()) {
+        return false;
+    }
+    if (!reader.take('{') || !reader.balanced('{', '}', nullptr)) {
+        return false;
+    }
+    reader.take(';');
+    const Attribute* uuid = findAttribute(attributes, "uuid");
+    if (uuid == nullptr || !parseGuid(uuid->argument, declared.iid)) {
+        return false;
+    }
+    declared.automation = findAttribute(attributes, "oleautomation") != nullptr ||
+                          findAttribute(attributes, "dual") != nullptr;
+    (inLibrary ? parsed.insideLibrary : parsed.declared).push_back(declared);
+    return true;
+}
+
+bool readCoclass(Reader& reader, Parsed& parsed, bool inLibrary) {
+    if (reader.identifier().empty() || !reader.take('{')) {
+        return false;
+    }
+    while (!reader.take('}')) {
+        Attributes ignored;
+        if (!readAttributes(reader, ignored)) {
+            return false;
+        }
+        std::string kind = reader.identifier();
+        std::string name = reader.identifier();
+        if ((kind != "interface" && kind != "dispinterface") || name.empty() || !reader.take(';')) {
+            return false;
+        }
+        if (inLibrary) {
+            parsed.named.push_back(name);
+        }
+    }
+    reader.take(';');
+    return true;
+}
+
+bool readLibrary(Reader& reader, const Attributes& attributes, Parsed& parsed) {
+    Library& library = parsed.library;
+    library.name = reader.identifier();
+    const Attribute* uuid = findAttribute(attributes, "uuid");
+    if (parsed.haveLibrary || library.name.empty() || uuid == nullptr ||
+        !parseGuid(uuid->argument, library.guid) || !reader.take('{')) {
+        return false;
+    }
+    parsed.haveLibrary = true;
+    if (const Attribute* version = findAttribute(attributes, "version")) {
+        unsigned major = 0;
+        unsigned minor = 0;
+        if (std::sscanf(version->argument.c_str(), "%u.%u", &major, &minor) < 1 || major > 0xFFFF ||
+            minor > 0xFFFF) {
+            return false;
+        }
+        library.majorVersion = WORD(major);
+        library.minorVersion = WORD(minor);
+    }
+    if (const Attribute* lcid = findAttribute(attributes, "lcid")) {
+        library.lcid = LCID(std::strtoul(lcid->argument.c_str(), nullptr, 0));
+    }
+    if (const Attribute* help = findAttribute(attributes, "helpstring")) {
+        library.helpString = unquoted(help->argument);
+    }
+    const std::pair<const char*, WORD> flags[] = {{"restricted", LIBFLAG_FRESTRICTED},
+                                                  {"control", LIBFLAG_FCONTROL},
+                                                  {"hidden", LIBFLAG_FHIDDEN}};
+    for (const auto& flag : flags) {
+        if (findAttribute(attributes, flag.first) != nullptr) {
+            library.flags |= flag.second;
+        }
+    }
+    if (!readBlock(reader, parsed, true)) {
+        return false;
+    }
+    reader.take(';');
+    return true;
+}
+
+// Declarations up to the end of the text, or in a library up to its "}".
+bool readBlock(Reader& reader, Parsed& parsed, bool inLibrary) {
+    for (;;) {
+        if (reader.atEnd()) {
+            return !inLibrary;
+        }
+        if (inLibrary && reader.take('}')) {
+            return true;
+        }
+        Attributes attributes;
+        if (!readAttributes(reader, attributes)) {
+            return false;
+        }
+        std::string keyword = reader.identifier();
+        bool ok = true;
+        if (keyword == "library") {
+            ok = !inLibrary && readLibrary(reader, attributes, parsed);
+        } else if (keyword == "interface" || keyword == "dispinterface") {
+            ok = readInterface(reader, attributes, keyword == "dispinterface", parsed, inLibrary);
+        } else if (keyword == "coclass") {
+            ok = readCoclass(reader, parsed, inLibrary);
+        } else if (keyword.empty() && reader.peek('}')) {
+            ok = false; // a "}" that closes nothing
+        } else {
+            ok = reader.skipDeclaration();
+        }
+        if (!ok) {
+            return false;
+        }
+    }
+}
+
+bool hasInterface(const std::vector<Interface>& interfaces, const std::string& name) {
+    for (const Interface& known : interfaces) {
+        if (known.name == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool read(const std::string& text, Library& library) {
+    Reader reader(text);
+    Parsed parsed;
+    if (!readBlock(reader, parsed, false) || !parsed.haveLibrary) {
+        return false;
+    }
+    library = parsed.library;
+    library.interfaces = parsed.insideLibrary;
+    for (const std::string& name : parsed.named) {
+        for (const Interface& declared : parsed.declared) {
+            if (declared.name == name && !hasInterface(library.interfaces, name)) {
+                library.interfaces.push_back(declared);
+            }
+        }
+    }
+    return true;
+}
+
+bool parseGuid(const std::string& text, GUID& guid) {
+    std::string digits = unquoted(text);
+    static const size_t dashes[] = {8, 13, 18, 23};
+    if (digits.size() != 36) {
+        return false;
+    }
+    for (size_t i = 0; i < digits.size(); ++i) {
+        bool dash = i == dashes[0] || i == dashes[1] || i == dashes[2] || i == dashes[3];
+        if (dash ? digits[i] != '-' : !std::isxdigit(static_cast<unsigned char>(digits[i]))) {
+            return false;
+        }
+    }
+    auto hex = [&](size_t at, size_t count) {
+        return std::strtoul(digits.substr(at, count).c_str(), nullptr, 16);
+    };
+    guid.Data1 = uint32_t(hex(0, 8));
+    guid.Data2 = uint16_t(hex(9, 4));
+    guid.Data3 = uint16_t(hex(14, 4));
+    guid.Data4[0] = uint8_t(hex(19, 2));
+    guid.Data4[1] = uint8_t(hex(21, 2));
+    for (size_t i = 0; i < 6; ++i) {
+        guid.Data4[2 + i] = uint8_t(hex(24 + 2 * i, 2));
+    }
+    return true;
+}
+
+std::string formatGuid(const GUID& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                  guid.Data4[6], guid.Data4[7]);
+    return text;
+}
+
+} // namespace idl
