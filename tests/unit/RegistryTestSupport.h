@@ -1,0 +1,106 @@
+// A private corner of the registry for tests that write to it: keys below
+// HKCU\Software\hollin-tests\<test name>, removed afterwards. On POSIX each
+// test also gets a registry file of its own (HOLLIN_REGISTRY in a fresh
+// temporary folder); on Windows the tests run against the real registry.
+#pragma once
+
+#include "platform/winapi.h"
+#include "server/RegistrarScript.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <cstdlib>
+#include <unistd.h>
+#endif
+
+class RegistryTest : public testing::Test {
+protected:
+    void SetUp() override {
+#ifndef _WIN32
+        char folder[] = "/tmp/hollin-registry-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        temporaryFolder = folder;
+        registryFile = temporaryFolder + "/registry.reg";
+        setenv("HOLLIN_REGISTRY", registryFile.c_str(), 1);
+#endif
+        base = std::string("Software\\hollin-tests\\") +
+               testing::UnitTest::GetInstance()->current_test_info()->name();
+        RegistrarScript::DeleteKeyTree(HKEY_CURRENT_USER, base.c_str());
+    }
+
+    void TearDown() override {
+        RegistrarScript::DeleteKeyTree(HKEY_CURRENT_USER, "Software\\hollin-tests");
+#ifndef _WIN32
+        unsetenv("HOLLIN_REGISTRY");
+        std::string remove = "rm -rf '" + temporaryFolder + "'";
+        EXPECT_EQ(system(remove.c_str()), 0);
+#endif
+    }
+
+    // The path of a key below this test's own key.
+    std::string Path(const std::string& below = "") const {
+        return below.empty() ? base : base + "\\" + below;
+    }
+
+    bool KeyExists(const std::string& below) const {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, Path(below).c_str(), 0, KEY_READ, &key) !=
+            ERROR_SUCCESS) {
+            return false;
+        }
+        RegCloseKey(key);
+        return true;
+    }
+
+    void CreateKey(const std::string& below) const {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Path(below).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+    // A value's type and bytes; type REG_NONE with no bytes when it cannot
+    // be read.
+    std::vector<BYTE> ReadValue(const std::string& below, const char* name,
+                                DWORD* type = nullptr) const {
+        std::vector<BYTE> data(8192);
+        DWORD size = DWORD(data.size());
+        DWORD found = REG_NONE;
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, Path(below).c_str(), 0, KEY_READ, &key) !=
+                ERROR_SUCCESS ||
+            RegQueryValueExA(key, name, nullptr, &found, data.data(), &size) != ERROR_SUCCESS) {
+            size = 0;
+            found = REG_NONE;
+        }
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+        data.resize(size);
+        if (type != nullptr) {
+            *type = found;
+        }
+        return data;
+    }
+
+    // A REG_SZ value without its NUL; "<missing>" when there is none.
+    std::string ReadString(const std::string& below, const char* name = nullptr) const {
+        DWORD type = REG_NONE;
+        std::vector<BYTE> data = ReadValue(below, name, &type);
+        if (type != REG_SZ || data.empty()) {
+            return "<missing>";
+        }
+        return std::string(data.begin(), data.end() - 1);
+    }
+
+    std::string base;
+#ifndef _WIN32
+    std::string temporaryFolder;
+    std::string registryFile;
+#endif
+};
