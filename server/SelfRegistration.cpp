@@ -1,0 +1,42 @@
+// The library's registration exports: what an installer, or regsvr32, calls.
+#include "server/RegistryKey.h"
+#include "server/ServerModule.h"
+
+#include <new>
+
+namespace {
+
+// The browser finds the handler of a URL scheme by this key's "CLSID".
+const CHAR handlerKeyPath[] = "PROTOCOLS\\Handler\\dnswhois";
+const CHAR handlerClassId[] = "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}";
+
+// Sets the handler key's "CLSID", creating the key. A key that cannot be
+// had is signalled by the standard beep, the only signal registration
+// gives; it changes no result.
+void setHandlerClass(LPCSTR classIdText) {
+    RegistryKey* key = new (std::nothrow) RegistryKey(TRUE, HKEY_CLASSES_ROOT, handlerKeyPath);
+    if (key == nullptr || !key->IsOpen()) {
+        MessageBeep(0xFFFFFFFF);
+    } else {
+        key->SetString("CLSID", classIdText);
+    }
+    if (key != nullptr) {
+        key->Close();
+        delete key;
+    }
+}
+
+} // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
+    setHandlerClass(handlerClassId);
+    return theModule.RegisterClasses(TRUE);
+}
+
+// Leaves the handler key with an empty "CLSID" rather than removing it, and
+// reports success whatever could not be removed.
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
+    setHandlerClass("");
+    theModule.UnregisterClasses(TRUE);
+    return S_OK;
+}
