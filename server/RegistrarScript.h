@@ -32,10 +32,10 @@ public:
     // answers a platform error code (ERROR_SUCCESS when it is gone).
     static LONG DeleteKeyTree(HKEY parent, LPCSTR name);
 
-    static const size_t tokenSize = 4096;     // statement, type and value tokens
-    static const size_t valueNameSize = 260;  // a "Val" statement's name
-    static const size_t maxVariableName = 31; // bytes between the percent signs
-    static const size_t maxBlockDepth = 512;  // the registry's own limit of key depth
+    static constexpr size_t tokenSize = 4096;     // statement, type and value tokens
+    static constexpr size_t valueNameSize = 260;  // a "Val" statement's name
+    static constexpr size_t maxVariableName = 31; // bytes between the percent signs
+    static constexpr size_t maxBlockDepth = 512;  // the registry's own limit of key depth
 
 private:
     struct Replacement {

@@ -1,0 +1,63 @@
+// What hollin relies on from oleaut32's strings and number conversion, run
+// against Wine's and against the stand-ins alike.
+#include "platform/winapi.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+HRESULT toNumber(const char* text, ULONG& number) {
+    std::basic_string<OLECHAR> wide(text, text + std::char_traits<char>::length(text));
+    number = 0xDEADBEEF;
+    return VarUI4FromStr(&wide[0], 0, 0, &number);
+}
+
+TEST(Oleaut32Numbers, TextsThatAreNumbers) {
+    const struct {
+        const char* text;
+        ULONG number;
+    } cases[] = {{"305", 305},
+                 {" 42 ", 42},
+                 {"+7", 7},
+                 {"1,000", 1000},
+                 {"2.5", 2},
+                 {"3.5", 4},
+                 {"2.51", 3},
+                 {"0.4", 0},
+                 {"1e3", 1000},
+                 {"&HFF", 255},
+                 {"&o17", 15},
+                 {"-0", 0},
+                 {"4294967295", 4294967295u},
+                 {"00012", 12}};
+    for (const auto& test : cases) {
+        ULONG number = 0;
+        EXPECT_EQ(toNumber(test.text, number), S_OK) << test.text;
+        EXPECT_EQ(number, test.number) << test.text;
+    }
+}
+
+TEST(Oleaut32Numbers, TextsThatAreNot) {
+    ULONG number = 0;
+    EXPECT_EQ(toNumber("", number), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(toNumber("abc", number), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(toNumber("12abc", number), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(toNumber("-1", number), DISP_E_OVERFLOW);
+    EXPECT_EQ(toNumber("4294967296", number), DISP_E_OVERFLOW);
+    EXPECT_EQ(number, 0xDEADBEEFu) << "a failed conversion writes nothing";
+}
+
+TEST(Oleaut32Strings, LengthIsKeptBesideTheText) {
+    BSTR text = SysAllocString(WIDE_TEXT("hollin"));
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(SysStringLen(text), 6u);
+    EXPECT_EQ(text[6], 0);
+    SysFreeString(text);
+    EXPECT_EQ(SysAllocString(nullptr), nullptr);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    SysFreeString(nullptr);
+}
+
+} // namespace
