@@ -46,34 +46,24 @@ protected:
         return below.empty() ? base : base + "\\" + below;
     }
 
-    bool KeyExists(const std::string& below) const {
+    static bool Exists(HKEY root, const std::string& path) {
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, Path(below).c_str(), 0, KEY_READ, &key) !=
-            ERROR_SUCCESS) {
+        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
             return false;
         }
         RegCloseKey(key);
         return true;
     }
 
-    void CreateKey(const std::string& below) const {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Path(below).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-
     // A value's type and bytes; type REG_NONE with no bytes when it cannot
     // be read.
-    std::vector<BYTE> ReadValue(const std::string& below, const char* name,
-                                DWORD* type = nullptr) const {
+    static std::vector<BYTE> Read(HKEY root, const std::string& path, const char* name,
+                                  DWORD* type = nullptr) {
         std::vector<BYTE> data(8192);
         DWORD size = DWORD(data.size());
         DWORD found = REG_NONE;
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, Path(below).c_str(), 0, KEY_READ, &key) !=
-                ERROR_SUCCESS ||
+        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS ||
             RegQueryValueExA(key, name, nullptr, &found, data.data(), &size) != ERROR_SUCCESS) {
             size = 0;
             found = REG_NONE;
@@ -89,13 +79,36 @@ protected:
     }
 
     // A REG_SZ value without its NUL; "<missing>" when there is none.
-    std::string ReadString(const std::string& below, const char* name = nullptr) const {
+    static std::string ReadText(HKEY root, const std::string& path, const char* name = nullptr) {
         DWORD type = REG_NONE;
-        std::vector<BYTE> data = ReadValue(below, name, &type);
+        std::vector<BYTE> data = Read(root, path, name, &type);
         if (type != REG_SZ || data.empty()) {
             return "<missing>";
         }
         return std::string(data.begin(), data.end() - 1);
+    }
+
+    static void Create(HKEY root, const std::string& path) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+    // The same, below this test's own key.
+    bool KeyExists(const std::string& below) const {
+        return Exists(HKEY_CURRENT_USER, Path(below));
+    }
+    void CreateKey(const std::string& below) const {
+        Create(HKEY_CURRENT_USER, Path(below));
+    }
+    std::vector<BYTE> ReadValue(const std::string& below, const char* name,
+                                DWORD* type = nullptr) const {
+        return Read(HKEY_CURRENT_USER, Path(below), name, type);
+    }
+    std::string ReadString(const std::string& below, const char* name = nullptr) const {
+        return ReadText(HKEY_CURRENT_USER, Path(below), name);
     }
 
     std::string base;

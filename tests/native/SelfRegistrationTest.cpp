@@ -1,0 +1,197 @@
+// Self-registration end to end: a server library built like hollin.so is
+// loaded from its file and its registration exports are called, as an
+// installer does; the registry is a file of the test's own.
+#include "../unit/RegistryTestSupport.h"
+#include "NativeTestSupport.h"
+
+#include "server/RegistrarScript.h"
+#include "server/ServerModule.h"
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer();
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer();
+
+namespace {
+
+const char* const classKey = "CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}";
+const char* const libraryKey = "TypeLib\\{5D1C7E20-83A4-4B61-9E07-2C44D8A1B6F3}";
+const char* const interfaceKey = "Interface\\{5D1C7E2E-83A4-4B61-9E07-2C44D8A1B6F3}";
+const char* const handlerKey = "PROTOCOLS\\Handler\\dnswhois";
+
+// What the registry script leaves below HKEY_CLASSES_ROOT, but for the
+// library's path.
+const struct {
+    const char* key;
+    const char* name;
+    const char* data;
+} scriptTable[] = {
+    {"Tervask.WhoIsProtocol.1", nullptr, "LocalFileProtocol Class"},
+    {"Tervask.WhoIsProtocol.1\\CLSID", nullptr, "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}"},
+    {"Tervask.WhoIsProtocol", nullptr, "LocalFileProtocol Class"},
+    {"Tervask.WhoIsProtocol\\CLSID", nullptr, "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}"},
+    {"Tervask.WhoIsProtocol\\CurVer", nullptr, "Tervask.WhoIsProtocol.1"},
+    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}", nullptr, "LocalFileProtocol Class"},
+    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\ProgID", nullptr, "Tervask.WhoIsProtocol.1"},
+    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\VersionIndependentProgID", nullptr,
+     "Tervask.WhoIsProtocol"},
+    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\InprocServer32", "ThreadingModel",
+     "Apartment"},
+    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\TypeLib", nullptr,
+     "{5D1C7E20-83A4-4B61-9E07-2C44D8A1B6F3}"},
+};
+
+typedef HRESULT (*Export)();
+
+class SelfRegistration : public RegistryTest {
+protected:
+    void TearDown() override {
+        if (server != nullptr) {
+            FreeLibrary(server);
+        }
+        RegistryTest::TearDown();
+    }
+
+    // Loads a copy of the server library from `name` in a folder of the
+    // test's own.
+    void LoadServer(const std::string& name) {
+        std::string folder = folders.File(name.substr(0, name.rfind('/')));
+        ASSERT_EQ(system(("mkdir -p \"" + folder + "\"").c_str()), 0);
+        libraryPath = copyFile(HOLLIN_SERVER_MODULE, folders.File(name));
+        server = LoadLibraryA(libraryPath.c_str());
+        ASSERT_NE(server, nullptr);
+    }
+
+    HRESULT Call(const char* exportName) {
+        auto function = reinterpret_cast<Export>(
+            reinterpret_cast<void (*)()>(GetProcAddress(server, exportName)));
+        return function != nullptr ? function() : E_NOTIMPL;
+    }
+
+    void ExpectNoScriptKeys() {
+        for (const auto& row : scriptTable) {
+            EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, row.key)) << row.key;
+        }
+        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, libraryKey));
+        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, interfaceKey));
+    }
+
+    TemporaryFolder folders;
+    std::string libraryPath;
+    HMODULE server = nullptr;
+};
+
+TEST_F(SelfRegistration, RegisterWritesTheClassTheTypeLibraryAndTheHandler) {
+    LoadServer("it's a folder/server.so");
+    EXPECT_EQ(Call("DllRegisterServer"), S_OK);
+    for (const auto& row : scriptTable) {
+        EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, row.key, row.name), row.data) << row.key;
+    }
+    std::string path = realPath(libraryPath);
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(classKey) + "\\InprocServer32"), path)
+        << "the absolute path, its quote intact";
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(libraryKey) + "\\1.0\\0\\win32"), path);
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(libraryKey) + "\\1.0\\HELPDIR"),
+              path.substr(0, path.rfind('/') + 1));
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, interfaceKey), "ILocalFileProtocol");
+
+    std::string idl = sourceFile("server/hollin.idl");
+    size_t coclass = idl.rfind("uuid(", idl.find("coclass LocalFileProtocol"));
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, handlerKey, "CLSID"),
+              "{" + idl.substr(coclass + 5, 36) + "}")
+        << "the handler names the class of the IDL";
+}
+
+TEST_F(SelfRegistration, RegisteringAgainRebuildsTheClassTree) {
+    LoadServer("lib/server.so");
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    Create(HKEY_CLASSES_ROOT, std::string(classKey) + "\\Stale\\Deeper");
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, std::string(classKey) + "\\Stale"));
+    EXPECT_EQ(
+        ReadText(HKEY_CLASSES_ROOT, std::string(classKey) + "\\InprocServer32", "ThreadingModel"),
+        "Apartment");
+}
+
+TEST_F(SelfRegistration, UnregisterRemovesTheScriptsKeysAndEmptiesTheHandler) {
+    LoadServer("lib/server.so");
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    Create(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}");
+    EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
+    ExpectNoScriptKeys();
+    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}"))
+        << "CLSID and the other classes stay";
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, handlerKey, "CLSID"), "");
+
+    std::string before = readFile(registryFile);
+    EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
+    EXPECT_EQ(readFile(registryFile), before) << "a second pass removes nothing more";
+}
+
+TEST_F(SelfRegistration, UnregisteringWhatWasNeverRegisteredLeavesAnEmptyHandler) {
+    LoadServer("lib/server.so");
+    EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, handlerKey, "CLSID"), "")
+        << "the key is made, with an empty value";
+    ExpectNoScriptKeys();
+}
+
+HRESULT updateFromOwnScript(BOOL doRegister) {
+    return UpdateRegistryFromResource(101, doRegister);
+}
+
+// In this program, which carries the same resources, so that its own beep
+// counter can be read.
+TEST_F(SelfRegistration, AHandlerKeyThatCannotBeWrittenBeepsAndChangesNoResult) {
+    const CLSID someClass = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    ObjectMapEntry map[] = {
+        {&someClass, updateFromOwnScript, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
+    theModule.Initialize(map, ModuleFromAddress(map));
+    writeFile(registryFile, "damaged");
+    unsigned long beeps = MessageBeepCount();
+    EXPECT_EQ(DllRegisterServer(), DISP_E_EXCEPTION) << "the script's failure";
+    EXPECT_EQ(MessageBeepCount(), beeps + 1);
+    EXPECT_EQ(DllUnregisterServer(), S_OK);
+    EXPECT_EQ(MessageBeepCount(), beeps + 2);
+    EXPECT_EQ(readFile(registryFile), "damaged");
+
+    std::remove(registryFile.c_str());
+    EXPECT_EQ(DllRegisterServer(), S_OK);
+    EXPECT_EQ(MessageBeepCount(), beeps + 2);
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(classKey) + "\\InprocServer32"),
+              realPath("/proc/self/exe"));
+    theModule.Shutdown();
+}
+
+// The module's own type library is missing, as in a library without the
+// resource: a ".tlb" beside it stands in, found by the last component's
+// extension even in a folder whose name has a dot.
+TEST_F(SelfRegistration, ATypeLibraryFileBesideTheLibraryStandsIn) {
+    std::string folder = folders.File("with.dot");
+    ASSERT_EQ(system(("mkdir -p \"" + folder + "\"").c_str()), 0);
+    std::string library = copyFile(HOLLIN_PLAIN_MODULE, folder + "/plain");
+    HMODULE plain = LoadLibraryA(library.c_str());
+    ASSERT_NE(plain, nullptr);
+    ObjectMapEntry noClasses[] = {
+        {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
+    theModule.Initialize(noClasses, plain);
+
+    BSTR path = nullptr;
+    ITypeLib* typeLibrary = nullptr;
+    EXPECT_EQ(theModule.LoadOwnTypeLibrary(&path, &typeLibrary), TYPE_E_CANTLOADLIBRARY);
+    EXPECT_EQ(path, nullptr);
+
+    writeFile(folder + "/plain.tlb", sourceFile("server/hollin.idl"));
+    std::string typeLibraryPath = realPath(folder) + "/plain.tlb";
+    EXPECT_EQ(theModule.RegisterClasses(TRUE), S_OK);
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(libraryKey) + "\\1.0\\0\\win32"),
+              typeLibraryPath);
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(libraryKey) + "\\1.0\\HELPDIR"),
+              realPath(folder) + "/");
+    EXPECT_EQ(theModule.UnregisterClasses(TRUE), S_OK);
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, libraryKey));
+
+    theModule.Shutdown();
+    FreeLibrary(plain);
+}
+
+} // namespace
