@@ -54,6 +54,8 @@ public:
         return S_OK;
     }
 
+    // Forgets earlier completions, so that the next wait is for a new one.
+    void ForgetCompletion() { ResetEvent(completed); }
     bool WaitForCompletion(DWORD milliseconds = 10000) {
         return WaitForSingleObject(completed, milliseconds) == WAIT_OBJECT_0;
     }
