@@ -25,8 +25,9 @@ const char Usage[] =
     "({5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}), creates one protocol object, starts\n"
     "it on URL with a sink of its own (which takes the completion from any thread),\n"
     "waits for ReportResult, then LockRequest, Read until S_FALSE, UnlockRequest,\n"
-    "releases everything and asks DllCanUnloadNow (a non-S_OK answer is a warning\n"
-    "on standard error). The page bytes go out exactly as Read hands them out.\n"
+    "releases everything and asks DllCanUnloadNow (when it has not answered S_OK\n"
+    "within 2 seconds, that is a warning on standard error). The page bytes go out\n"
+    "exactly as Read hands them out.\n"
     "\n"
     "  --library PATH    the handler library (required for now: finding it through\n"
     "                    the registry comes later); a PATH without a slash is taken\n"
@@ -48,6 +49,9 @@ const char Usage[] =
     "  3  aborted after --abort-after MS\n";
 
 enum ExitStatus { PageRead = 0, HandlerFailed = 1, BadUsage = 2, Aborted = 3 };
+
+// How long DllCanUnloadNow may take to answer S_OK once everything is released.
+const int UnloadWaitMs = 2000;
 
 const CLSID WhoisProtocolClass = {
     0x5D1C7E2F, 0x83A4, 0x4B61, {0x9E, 0x07, 0x2C, 0x44, 0xD8, 0xA1, 0xB6, 0xF3}};
@@ -427,14 +431,23 @@ bool writePage(const std::string& page, const std::string& path, std::string& er
     return written;
 }
 
+// Asks DllCanUnloadNow, and asks again for a while, as a browser asks from
+// time to time: the request's worker thread may still be winding down after
+// its completion report, and the process should not end under it.
 void checkUnload(const HandlerLibrary& library) {
     if (library.canUnloadNow == nullptr) {
         warn("the library does not export DllCanUnloadNow");
         return;
     }
+    const int pollMs = 10;
     HRESULT answer = library.canUnloadNow();
+    for (int waited = 0; answer != S_OK && waited < UnloadWaitMs; waited += pollMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+        answer = library.canUnloadNow();
+    }
     if (answer != S_OK) {
-        warn("DllCanUnloadNow answers " + hex(answer) + " after everything was released");
+        warn("DllCanUnloadNow still answers " + hex(answer) + " " + std::to_string(UnloadWaitMs) +
+             " ms after everything was released");
     }
 }
 
