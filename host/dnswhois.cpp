@@ -65,6 +65,7 @@ struct Options {
     std::string output;     // empty: standard output
     bool trace = false;
     std::string url;
+    std::u16string wideUrl; // what Start gets
 };
 
 // --- small helpers ----------------------------------------------------------
@@ -84,15 +85,15 @@ void warn(const std::string& message) {
     std::fprintf(stderr, "dnswhois: warning: %s\n", message.c_str());
 }
 
-std::u16string toWide(const std::string& utf8) {
+bool toWide(const std::string& utf8, std::u16string& wide) {
     int count = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
     if (count <= 0) {
-        return std::u16string();
+        return false;
     }
-    std::u16string wide(size_t(count), u'\0');
+    wide.assign(size_t(count), u'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], count);
     wide.resize(size_t(count) - 1); // the terminator stays implicit
-    return wide;
+    return true;
 }
 
 std::string toUtf8(LPCWSTR wide) {
@@ -186,6 +187,9 @@ int parseOptions(int argc, char** argv, Options& options) {
     }
     if (!haveUrl) {
         return usageError("no URL given");
+    }
+    if (!toWide(options.url, options.wideUrl)) {
+        return usageError("the URL cannot be converted to UTF-16");
     }
     return -1;
 }
@@ -455,10 +459,9 @@ void checkUnload(const HandlerLibrary& library) {
 int runRequest(IInternetProtocol* protocol, const Options& options, std::string& page) {
     CompletionSink* sink = new CompletionSink(options.trace);
     HostBindInfo* bindInfo = new HostBindInfo();
-    std::u16string url = toWide(options.url);
 
     sink->SetInsideStart(true);
-    HRESULT result = protocol->Start(url.c_str(), sink, bindInfo, 0, 0);
+    HRESULT result = protocol->Start(options.wideUrl.c_str(), sink, bindInfo, 0, 0);
     sink->SetInsideStart(false);
     bindInfo->Release();
 
