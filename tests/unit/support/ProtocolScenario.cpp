@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,32 @@ TEST_P(ProtocolScenario, InterfacesAndIdentity) {
         static_cast<IUnknown*>(face)->Release();
     }
     EXPECT_EQ(object->Release(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST_P(ProtocolScenario, ConcurrentRequestsResolveAndKeepTheirOwnReplies) {
+    const int count = 8;
+    std::vector<std::unique_ptr<LoopbackServer>> servers;
+    std::vector<std::unique_ptr<Browser>> browsers;
+    for (int i = 0; i < count; ++i) {
+        servers.emplace_back(
+            new LoopbackServer(Action::Reply, "reply " + std::to_string(i) + "\n"));
+        browsers.emplace_back(new Browser(GetParam()));
+    }
+    // All start before any is read, so the name look-ups overlap.
+    for (int i = 0; i < count; ++i) {
+        std::string url =
+            "dnswhois://localhost:" + std::to_string(servers[i]->Port()) + "/q" + std::to_string(i);
+        ASSERT_EQ(browsers[i]->Start(url), S_OK);
+    }
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(browsers[i]->Page(),
+                  PageHeader + "reply " + std::to_string(i) + "\n" + PageTrailer);
+        EXPECT_EQ(servers[i]->Received(), std::vector<std::string>{"q" + std::to_string(i) + "\n"});
+    }
 }
 
 } // namespace
