@@ -57,7 +57,7 @@ RequestStatus WhoisRequest::Exchange() {
         return StatusOk;
     }
     if (stream->WasCut()) {
-        stream->GetIncoming()->AppendLine(PageCutNoticeLine);
+        AppendCutNotice(*stream->GetIncoming());
     }
     if (status != StatusOk) {
         return ReportStatus(status);

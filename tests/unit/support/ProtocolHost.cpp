@@ -18,8 +18,17 @@ std::string UrlFor(const LoopbackServer& server, const std::string& query) {
     return "dnswhois://127.0.0.1:" + std::to_string(server.Port()) + "/" + query;
 }
 
+bool IsCutHead(const std::string& kept, const std::string& full) {
+    if (kept.empty() || kept.back() != '\n' || kept.size() > full.size() + 1) {
+        return false;
+    }
+    return full.compare(0, kept.size(), kept) == 0 ||
+           (full[kept.size() - 1] != '\n' &&
+            full.compare(0, kept.size() - 1, kept, 0, kept.size() - 1) == 0);
+}
+
 bool WaitUntilIdle(const ObjectMaker& maker) {
-    for (int i = 0; i < 1000 && !maker.idle(); ++i) {
+    for (int i = 0; i < 4000 && !maker.idle(); ++i) {
         Sleep(5);
     }
     return maker.idle();

@@ -18,13 +18,17 @@ struct ObjectMaker {
     bool (*idle)();
 };
 
-// Waits, for up to a few seconds, until requests cut loose by earlier steps
+// Waits, for up to twenty seconds, until requests cut loose by earlier steps
 // have ended and the maker's code is idle.
 bool WaitUntilIdle(const ObjectMaker& maker);
 
 extern const std::string PageHeader;  // the header line with its line feed
 extern const std::string PageTrailer; // separator, footer and closing lines
 std::string StatusLines(LONG status);
+// Whether `kept`, the part of a reply before the cut notice, is the head of
+// `full` with no gap, ending on a line feed (one added at the cut when the
+// cut fell inside a line).
+bool IsCutHead(const std::string& kept, const std::string& full);
 std::string UrlFor(const LoopbackServer& server, const std::string& query);
 
 // One protocol object driven the way a browser drives it.

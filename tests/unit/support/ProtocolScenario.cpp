@@ -94,7 +94,7 @@ TEST_P(ProtocolScenario, AnOversizedReplyIsCutCleanly) {
     for (char c : reply) {
         escaped += c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
     }
-    EXPECT_EQ(kept, escaped.substr(0, kept.size())) << "the reply's head, escaped, with no gap";
+    EXPECT_TRUE(IsCutHead(kept, escaped)) << "the reply's head, escaped, with no gap";
 }
 
 TEST_P(ProtocolScenario, FailuresBecomeTheirLines) {
