@@ -47,14 +47,16 @@ struct KernelObject {
     std::condition_variable changed;
 };
 
+// The table outlives every static destructor (it is never freed): a thread
+// may still close its handles while the process exits.
 std::mutex& tableLock() {
-    static std::mutex lock;
-    return lock;
+    static auto* lock = new std::mutex;
+    return *lock;
 }
 
 std::unordered_set<KernelObject*>& liveHandles() {
-    static std::unordered_set<KernelObject*> handles;
-    return handles;
+    static auto* handles = new std::unordered_set<KernelObject*>;
+    return *handles;
 }
 
 HANDLE registerHandle(KernelObject* object) {

@@ -11,6 +11,11 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// Vista's socket calls (WSAPoll) are used; Wine and every supported Windows
+// have them.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
+#endif
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -23,6 +28,8 @@
 
 // A wide string literal in the platform's wide character type.
 #define WIDE_TEXT(s) L##s
+// Windows calls DllMain itself.
+#define DLL_ENTRY_POINT(entry)
 
 #else
 
@@ -34,6 +41,7 @@
 #include "platform/ole32.h"
 #include "platform/oleaut32.h"
 #include "platform/urlmon.h"
+#include "platform/dllentry.h"
 
 // WCHAR is UTF-16 here as on Windows, so wide literals are char16_t ones.
 #define WIDE_TEXT(s) u##s

@@ -51,8 +51,8 @@ DWORD lineLength(const char* line) {
 // after the reply cannot fail (each grows the block by at most a step more
 // than it needs).
 DWORD roomAfterReply(const ByteBuffer& page) {
-    return lineLength(PageCutNoticeLine) + lineLength(PageSeparatorLine) +
-           lineLength(PageFooterLine) + lineLength(PageClosingLine) + page.GetStep();
+    return CutNoticeLength() + lineLength(PageSeparatorLine) + lineLength(PageFooterLine) +
+           lineLength(PageClosingLine) + page.GetStep();
 }
 
 // Drains `reply` into `page` while the page keeps `keep` bytes free below its
@@ -74,6 +74,18 @@ bool moveReply(ByteBuffer& page, ByteBuffer& reply, DWORD keep) {
 }
 
 } // namespace
+
+void AppendCutNotice(ByteBuffer& buffer) {
+    DWORD length = buffer.GetLength();
+    if (length != 0 && buffer.GetData()[length - 1] != '\n') {
+        buffer.Append("\n", 1);
+    }
+    buffer.AppendLine(PageCutNoticeLine);
+}
+
+DWORD CutNoticeLength() {
+    return 1 + lineLength(PageCutNoticeLine);
+}
 
 void AppendStatusLines(ByteBuffer& buffer, LONG status) {
     const StatusLines* entry = linesOf(status);
@@ -102,7 +114,7 @@ void ComposePage(ByteBuffer& page, ByteBuffer& reply) {
     page.Clear();
     page.AppendLine(PageHeaderLine);
     if (!moveReply(page, reply, roomAfterReply(page))) {
-        page.AppendLine(PageCutNoticeLine);
+        AppendCutNotice(page);
     }
     page.AppendLine(PageSeparatorLine);
     page.AppendLine(PageFooterLine);

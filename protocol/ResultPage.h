@@ -15,6 +15,12 @@ extern const char PageClosingLine[];
 // The system's own line that tells the reader a reply did not fit.
 extern const char PageCutNoticeLine[];
 
+// Appends the cut notice on a line of its own: after a line feed when the
+// text before it does not end with one.
+void AppendCutNotice(ByteBuffer& buffer);
+// The most AppendCutNotice writes.
+DWORD CutNoticeLength();
+
 // Appends the fixed lines of `status` (none for 0 or a value outside 1..7).
 void AppendStatusLines(ByteBuffer& buffer, LONG status);
 

@@ -36,6 +36,17 @@ cmake --build build -j "$jobs"
 step "native tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+# The same tests again under the sanitizers: memory errors, leaks and
+# undefined behaviour (address), then data races between the browser's thread
+# and the request's worker (thread).
+for sanitizer in address thread; do
+    step "native tests under the $sanitizer sanitizer"
+    cmake -S . -B "build-$sanitizer" -DCMAKE_BUILD_TYPE=Debug -DHOLLIN_SANITIZE=$sanitizer \
+        -DHOLLIN_WERROR=ON >/dev/null
+    cmake --build "build-$sanitizer" -j "$jobs"
+    ctest --test-dir "build-$sanitizer" --output-on-failure -j "$jobs"
+done
+
 if [ "$native_only" = 1 ]; then
     exit 0
 fi

@@ -32,7 +32,8 @@ public:
 
     void IncrementLock();
     void DecrementLock();
-    LONG GetLockCount() const { return lockCount; }
+    // Read while other threads change it: an atomic load, not a torn one.
+    LONG GetLockCount() const { return __atomic_load_n(&lockCount, __ATOMIC_SEQ_CST); }
 
     HRESULT FindClassObject(REFCLSID classId, REFIID iid, void** out);
 

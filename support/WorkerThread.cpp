@@ -26,6 +26,14 @@ DWORD WorkerThread::Run() {
 }
 
 LONG WorkerThread::StartThread(DWORD stackSize, DWORD creationFlags) {
+    // One thread per object: a second one would share its fields, and
+    // replacing the handle would lose the first thread for good.
+    if (threadHandle != nullptr) {
+        if (IsRunning()) {
+            return 0;
+        }
+        CloseThreadHandle();
+    }
     threadHandle = CreateThread(nullptr, stackSize, ThreadEntry, this, creationFlags, &threadId);
     return threadHandle != nullptr ? 1 : 0;
 }

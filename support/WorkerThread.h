@@ -52,6 +52,8 @@ public:
     // still held it is stopped first, waiting without a time limit.
     virtual ~WorkerThread();
 
+    // Raises the stop signal without waiting for the thread.
+    void RequestStop() { SetEvent(stopEvent); }
     HANDLE GetThreadHandle() const { return threadHandle; }
     DWORD GetThreadId() const { return threadId; }
 

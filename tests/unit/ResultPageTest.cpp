@@ -1,4 +1,5 @@
 #include "protocol/ResultPage.h"
+#include "support/ProtocolHost.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +100,7 @@ TEST(ResultPage, AnOversizedReplyIsCutCleanly) {
     EXPECT_EQ(result.substr(0, header.size()), header);
     EXPECT_EQ(result.substr(result.size() - tail.size()), tail);
     std::string kept = result.substr(header.size(), result.size() - header.size() - tail.size());
-    EXPECT_EQ(kept, text.substr(0, kept.size())) << "the kept part is the reply's head, no gap";
+    EXPECT_TRUE(IsCutHead(kept, text)) << "the kept part is the reply's head, no gap";
     EXPECT_GT(kept.size(), 60000u);
     EXPECT_EQ(reply.GetLength(), 0u);
 }

@@ -89,6 +89,7 @@ TEST(WorkerThread, CreateForgetsAnEarlierStopRequest) {
     }
     Sleep(20);
     EXPECT_EQ(work.IsRunning(), 1) << "the new thread must not see the old request";
+    EXPECT_EQ(work.Create(0), 0) << "one thread at a time per object";
     work.Stop(0);
 }
 

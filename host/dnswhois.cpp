@@ -1,0 +1,528 @@
+// dnswhois: plays the browser on Linux. It loads a protocol handler library,
+// drives one of its protocol objects through a whole request, as a browser
+// does through the library's exports alone, and writes the page it reads.
+#include "platform/winapi.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace {
+
+const char Usage[] =
+    "usage: dnswhois --library PATH [--abort-after MS] [--output FILE] [--trace] URL\n"
+    "\n"
+    "Plays the browser: loads the protocol handler library PATH, asks its\n"
+    "DllGetClassObject for the class object of the dnswhois handler\n"
+    "({5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}), creates one protocol object, starts\n"
+    "it on URL with a sink of its own (which takes the completion from any thread),\n"
+    "waits for ReportResult, then LockRequest, Read until S_FALSE, UnlockRequest,\n"
+    "releases everything and asks DllCanUnloadNow (when it has not answered S_OK\n"
+    "within 2 seconds, that is a warning on standard error). The page bytes go out\n"
+    "exactly as Read hands them out.\n"
+    "\n"
+    "  --library PATH    the handler library (required for now: finding it through\n"
+    "                    the registry comes later); a PATH without a slash is taken\n"
+    "                    in the current directory\n"
+    "  --abort-after MS  when no completion has come within MS milliseconds, call\n"
+    "                    Abort(E_ABORT, 0), write no page and exit with status 3\n"
+    "  --output FILE     write the page to FILE instead of standard output\n"
+    "  --trace           tell on standard error each call the handler makes on the\n"
+    "                    sink, and on which thread\n"
+    "  --help            this text\n"
+    "\n"
+    "URL is UTF-8, e.g. dnswhois://127.0.0.1:4343/example.com\n"
+    "\n"
+    "Exit status:\n"
+    "  0  a page was read, whatever the request's outcome (failures are pages too)\n"
+    "  1  the library cannot be loaded, lacks DllGetClassObject, its class cannot be\n"
+    "     created, a protocol call fails, or the page cannot be written\n"
+    "  2  bad usage\n"
+    "  3  aborted after --abort-after MS\n";
+
+enum ExitStatus { PageRead = 0, HandlerFailed = 1, BadUsage = 2, Aborted = 3 };
+
+// How long DllCanUnloadNow may take to answer S_OK once everything is released.
+const int UnloadWaitMs = 2000;
+
+const CLSID WhoisProtocolClass = {
+    0x5D1C7E2F, 0x83A4, 0x4B61, {0x9E, 0x07, 0x2C, 0x44, 0xD8, 0xA1, 0xB6, 0xF3}};
+
+typedef HRESULT(STDAPICALLTYPE* DllGetClassObjectFunction)(REFCLSID, REFIID, void**);
+typedef HRESULT(STDAPICALLTYPE* DllCanUnloadNowFunction)();
+
+struct Options {
+    std::string library;
+    long abortAfterMs = -1; // -1: wait as long as it takes
+    std::string output;     // empty: standard output
+    bool trace = false;
+    std::string url;
+    std::u16string wideUrl; // what Start gets
+};
+
+// --- small helpers ----------------------------------------------------------
+
+std::string hex(HRESULT result) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", unsigned(result));
+    return text;
+}
+
+int fail(int status, const std::string& message) {
+    std::fprintf(stderr, "dnswhois: %s\n", message.c_str());
+    return status;
+}
+
+void warn(const std::string& message) {
+    std::fprintf(stderr, "dnswhois: warning: %s\n", message.c_str());
+}
+
+bool toWide(const std::string& utf8, std::u16string& wide) {
+    int count = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    if (count <= 0) {
+        return false;
+    }
+    wide.assign(size_t(count), u'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], count);
+    wide.resize(size_t(count) - 1); // the terminator stays implicit
+    return true;
+}
+
+std::string toUtf8(LPCWSTR wide) {
+    if (wide == nullptr) {
+        return "null";
+    }
+    int count = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (count <= 0) {
+        return "?";
+    }
+    std::string utf8(size_t(count), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &utf8[0], count, nullptr, nullptr);
+    utf8.resize(size_t(count) - 1);
+    return '"' + utf8 + '"';
+}
+
+// Holds one COM reference and gives it back when it goes.
+template <typename Interface> class ComRef {
+public:
+    ComRef() = default;
+    ~ComRef() { Reset(); }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+
+    void** Out() { return reinterpret_cast<void**>(&pointer); }
+    Interface* operator->() const { return pointer; }
+    Interface* Get() const { return pointer; }
+    void Reset() {
+        if (pointer != nullptr) {
+            pointer->Release();
+            pointer = nullptr;
+        }
+    }
+
+private:
+    Interface* pointer = nullptr;
+};
+
+// --- the options ------------------------------------------------------------
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "dnswhois: %s (see --help)\n", message.c_str());
+    return BadUsage;
+}
+
+bool parseMilliseconds(const char* text, long& value) {
+    char* end = nullptr;
+    errno = 0;
+    long number = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || errno != 0 || number < 0 || number > 86400000) {
+        return false;
+    }
+    value = number;
+    return true;
+}
+
+// Returns -1 when the options are good, else the exit status.
+int parseOptions(int argc, char** argv, Options& options) {
+    bool haveUrl = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (argument == "--help") {
+            std::fputs(Usage, stdout);
+            return PageRead;
+        }
+        if (argument == "--trace") {
+            options.trace = true;
+            continue;
+        }
+        bool takesValue =
+            argument == "--library" || argument == "--abort-after" || argument == "--output";
+        if (takesValue && i + 1 == argc) {
+            return usageError(argument + " needs a value");
+        }
+        if (argument == "--library") {
+            options.library = argv[++i];
+        } else if (argument == "--output") {
+            options.output = argv[++i];
+        } else if (argument == "--abort-after") {
+            if (!parseMilliseconds(argv[++i], options.abortAfterMs)) {
+                return usageError("--abort-after wants milliseconds, from 0 to 86400000");
+            }
+        } else if (argument.compare(0, 1, "-") == 0) {
+            return usageError("unknown option " + argument);
+        } else if (haveUrl) {
+            return usageError("one URL only: " + argument + " is one too many");
+        } else {
+            options.url = argument;
+            haveUrl = true;
+        }
+    }
+    if (!haveUrl) {
+        return usageError("no URL given");
+    }
+    if (!toWide(options.url, options.wideUrl)) {
+        return usageError("the URL cannot be converted to UTF-16");
+    }
+    return -1;
+}
+
+// --- finding and loading the handler ------------------------------------------
+
+// The library that handles the URL, and its class.
+struct Handler {
+    std::string library;
+    CLSID classId;
+};
+
+// Where the handler lives. Only --library is known for now; looking the
+// scheme up in the registry, as urlmon does, belongs here when it comes.
+bool findHandler(const Options& options, Handler& handler, std::string& error) {
+    if (options.library.empty()) {
+        error = "--library PATH is required: finding the handler through the registry is "
+                "not available yet";
+        return false;
+    }
+    handler.library = options.library;
+    if (handler.library.find('/') == std::string::npos) {
+        handler.library = "./" + handler.library; // dlopen would search the system's paths
+    }
+    handler.classId = WhoisProtocolClass;
+    return true;
+}
+
+// The loaded library and its exports. It is never unloaded: a request the
+// handler cut loose may still run its code when the host is done, and the
+// end of the process ends that too.
+struct HandlerLibrary {
+    DllGetClassObjectFunction getClassObject = nullptr;
+    DllCanUnloadNowFunction canUnloadNow = nullptr; // optional, as for COM
+
+    bool Load(const std::string& path, std::string& error) {
+        void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            const char* reason = dlerror();
+            error = "cannot load " + path + ": " + (reason != nullptr ? reason : "unknown error");
+            return false;
+        }
+        getClassObject =
+            reinterpret_cast<DllGetClassObjectFunction>(dlsym(library, "DllGetClassObject"));
+        canUnloadNow = reinterpret_cast<DllCanUnloadNowFunction>(dlsym(library, "DllCanUnloadNow"));
+        if (getClassObject == nullptr) {
+            error = path + " does not export DllGetClassObject";
+            return false;
+        }
+        return true;
+    }
+};
+
+// --- what the handler calls back ------------------------------------------------
+
+// The IUnknown of the host's own objects: one interface, a count that any
+// thread may change, and the object deleted at the last Release. It starts
+// with the creator's reference.
+template <typename Object, typename Interface, const IID& InterfaceIid>
+class HostObject : public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        *object = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, InterfaceIid)) {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *object = static_cast<Interface*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --references;
+        if (left == 0) {
+            delete static_cast<Object*>(this);
+        }
+        return left;
+    }
+
+private:
+    std::atomic<ULONG> references{1};
+};
+
+// The host's sink. The handler calls it from its worker thread, or from
+// inside Start on the host's thread when the URL has a syntax error, so all
+// it keeps is guarded. It lives as long as anyone holds a reference.
+class CompletionSink final
+    : public HostObject<CompletionSink, IInternetProtocolSink, IID_IInternetProtocolSink> {
+public:
+    explicit CompletionSink(bool trace) : trace(trace) {}
+
+    HRESULT STDMETHODCALLTYPE Switch(PROTOCOLDATA*) override {
+        Trace("Switch");
+        return E_NOTIMPL; // this host has no apartment to switch to
+    }
+    HRESULT STDMETHODCALLTYPE ReportProgress(ULONG statusCode, LPCWSTR statusText) override {
+        Trace("ReportProgress(" + std::to_string(statusCode) + ", " + toUtf8(statusText) + ")");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ReportData(DWORD flags, ULONG progress, ULONG progressMax) override {
+        Trace("ReportData(" + hex(HRESULT(flags)) + ", " + std::to_string(progress) + ", " +
+              std::to_string(progressMax) + ")");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ReportResult(HRESULT result, DWORD error, LPCWSTR text) override {
+        Trace("ReportResult(" + hex(result) + ", " + std::to_string(error) + ", " + toUtf8(text) +
+              ")");
+        std::lock_guard<std::mutex> guard(lock);
+        if (!completed) {
+            completed = true;
+            outcome = result;
+        }
+        done.notify_all();
+        return S_OK;
+    }
+
+    // Around the host's call of Start, so that the trace can tell a
+    // completion reported from inside it.
+    void SetInsideStart(bool inside) { insideStart = inside; }
+
+    // Waits for ReportResult; -1 waits without a limit. The first result
+    // reported is kept in `result`.
+    bool WaitForCompletion(long timeoutMs, HRESULT& result) {
+        std::unique_lock<std::mutex> guard(lock);
+        auto isDone = [this] { return completed; };
+        if (timeoutMs < 0) {
+            done.wait(guard, isDone);
+        } else if (!done.wait_for(guard, std::chrono::milliseconds(timeoutMs), isDone)) {
+            return false;
+        }
+        result = outcome;
+        return true;
+    }
+
+private:
+    friend HostObject;
+    ~CompletionSink() = default;
+
+    void Trace(const std::string& call) const {
+        if (!trace) {
+            return;
+        }
+        const char* where = std::this_thread::get_id() != hostThread ? "another thread"
+                            : insideStart                            ? "host thread, inside Start"
+                                                                     : "host thread";
+        std::fprintf(stderr, "dnswhois: sink: %s [%s]\n", call.c_str(), where);
+    }
+
+    const bool trace;
+    const std::thread::id hostThread = std::this_thread::get_id();
+    std::atomic<bool> insideStart{false};
+    std::mutex lock;
+    std::condition_variable done;
+    bool completed = false;
+    HRESULT outcome = S_OK;
+};
+
+// The bind information a browser hands to Start: a plain GET, asynchronous.
+class HostBindInfo final
+    : public HostObject<HostBindInfo, IInternetBindInfo, IID_IInternetBindInfo> {
+public:
+    HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* bindInfo) override {
+        if (flags == nullptr || bindInfo == nullptr || bindInfo->cbSize < sizeof(BINDINFO)) {
+            return E_INVALIDARG;
+        }
+        *flags = BindAsynchronous | BindAsyncStorage | BindPullData;
+        ULONG size = bindInfo->cbSize;
+        std::memset(bindInfo, 0, sizeof(BINDINFO));
+        bindInfo->cbSize = size;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetBindString(ULONG, LPOLESTR*, ULONG, ULONG* fetched) override {
+        if (fetched != nullptr) {
+            *fetched = 0;
+        }
+        return E_NOTIMPL;
+    }
+
+private:
+    friend HostObject;
+    ~HostBindInfo() = default;
+
+    // The platform's BINDF_ASYNCHRONOUS, BINDF_ASYNCSTORAGE, BINDF_PULLDATA.
+    enum : DWORD { BindAsynchronous = 0x1, BindAsyncStorage = 0x2, BindPullData = 0x80 };
+};
+
+// --- the road of one request --------------------------------------------------------
+
+bool createProtocol(const HandlerLibrary& library, REFCLSID classId, ComRef<IClassFactory>& factory,
+                    ComRef<IInternetProtocol>& protocol, std::string& error) {
+    HRESULT result = library.getClassObject(classId, IID_IClassFactory, factory.Out());
+    if (FAILED(result) || factory.Get() == nullptr) {
+        error = "DllGetClassObject gave no class object (" + hex(result) + ")";
+        return false;
+    }
+    result = factory->CreateInstance(nullptr, IID_IInternetProtocol, protocol.Out());
+    if (FAILED(result) || protocol.Get() == nullptr) {
+        error = "the class object created no protocol object (" + hex(result) + ")";
+        return false;
+    }
+    return true;
+}
+
+// LockRequest, Read until S_FALSE, UnlockRequest.
+bool readPage(IInternetProtocol* protocol, std::string& page, std::string& error) {
+    HRESULT result = protocol->LockRequest(0);
+    if (FAILED(result)) {
+        error = "LockRequest failed (" + hex(result) + ")";
+        return false;
+    }
+    char buffer[4096];
+    for (;;) {
+        ULONG count = 0;
+        result = protocol->Read(buffer, sizeof buffer, &count);
+        if (FAILED(result) || count > sizeof buffer) {
+            error = "Read failed (" + hex(result) + ", " + std::to_string(count) + " bytes)";
+            protocol->UnlockRequest();
+            return false;
+        }
+        page.append(buffer, count);
+        if (result == S_FALSE || count == 0) {
+            break;
+        }
+    }
+    protocol->UnlockRequest();
+    return true;
+}
+
+bool writePage(const std::string& page, const std::string& path, std::string& error) {
+    FILE* file = path.empty() ? stdout : std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bool written = std::fwrite(page.data(), 1, page.size(), file) == page.size();
+    written = (file == stdout ? std::fflush(file) : std::fclose(file)) == 0 && written;
+    if (!written) {
+        error = "cannot write the page to " + (path.empty() ? "standard output" : path);
+    }
+    return written;
+}
+
+// Asks DllCanUnloadNow, and asks again for a while, as a browser asks from
+// time to time: the request's worker thread may still be winding down after
+// its completion report, and the process should not end under it.
+void checkUnload(const HandlerLibrary& library) {
+    if (library.canUnloadNow == nullptr) {
+        warn("the library does not export DllCanUnloadNow");
+        return;
+    }
+    const int pollMs = 10;
+    HRESULT answer = library.canUnloadNow();
+    for (int waited = 0; answer != S_OK && waited < UnloadWaitMs; waited += pollMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+        answer = library.canUnloadNow();
+    }
+    if (answer != S_OK) {
+        warn("DllCanUnloadNow still answers " + hex(answer) + " " + std::to_string(UnloadWaitMs) +
+             " ms after everything was released");
+    }
+}
+
+// Start, the wait, and reading the page (or Abort). Returns the exit status.
+int runRequest(IInternetProtocol* protocol, const Options& options, std::string& page) {
+    CompletionSink* sink = new CompletionSink(options.trace);
+    HostBindInfo* bindInfo = new HostBindInfo();
+
+    sink->SetInsideStart(true);
+    HRESULT result = protocol->Start(options.wideUrl.c_str(), sink, bindInfo, 0, 0);
+    sink->SetInsideStart(false);
+    bindInfo->Release();
+
+    int status = PageRead;
+    std::string error;
+    HRESULT outcome = S_OK;
+    if (FAILED(result)) {
+        status = fail(HandlerFailed, "Start failed (" + hex(result) + ")");
+    } else if (!sink->WaitForCompletion(options.abortAfterMs, outcome)) {
+        result = protocol->Abort(E_ABORT, 0);
+        status = fail(Aborted, "no completion within " + std::to_string(options.abortAfterMs) +
+                                   " ms: aborted (Abort answered " + hex(result) + ")");
+    } else {
+        if (outcome != S_OK) {
+            warn("ReportResult reported " + hex(outcome));
+        }
+        if (!readPage(protocol, page, error)) {
+            status = fail(HandlerFailed, error);
+        }
+    }
+    sink->Release();
+    return status;
+}
+
+int run(const Options& options) {
+    Handler handler;
+    HandlerLibrary library;
+    std::string error;
+    if (!findHandler(options, handler, error)) {
+        return usageError(error);
+    }
+    if (!library.Load(handler.library, error)) {
+        return fail(HandlerFailed, error);
+    }
+
+    std::string page;
+    int status;
+    {
+        // Released in reverse order: the protocol object, then the class object.
+        ComRef<IClassFactory> factory;
+        ComRef<IInternetProtocol> protocol;
+        if (!createProtocol(library, handler.classId, factory, protocol, error)) {
+            return fail(HandlerFailed, error);
+        }
+        status = runRequest(protocol.Get(), options, page);
+    }
+    checkUnload(library);
+
+    if (status == PageRead && !writePage(page, options.output, error)) {
+        return fail(HandlerFailed, error);
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    int status = parseOptions(argc, argv, options);
+    if (status >= 0) {
+        return status;
+    }
+    return run(options);
+}

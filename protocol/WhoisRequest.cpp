@@ -1,0 +1,132 @@
+#include "protocol/WhoisRequest.h"
+
+#include "protocol/ResultPage.h"
+#include "server/ServerModule.h"
+
+#include <new>
+
+WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
+    : WorkerThread(nullptr), sink(hostSink), stream(nullptr), port(DefaultWhoisPort), parsedOk(0),
+      lifecycle(Idle), complete(false), connectTimeout(ConnectTimeout),
+      receiveTimeout(ReceiveTimeout) {
+    InitializeCriticalSection(&reportLock);
+    if (sink != nullptr) {
+        sink->AddRef();
+    }
+    url.AssignWide(wideUrl);
+    server.Assign("");
+    query.Assign("");
+    stream = new (std::nothrow) SocketStream();
+}
+
+WhoisRequest::~WhoisRequest() {
+    if (sink != nullptr) {
+        sink->Release();
+        sink = nullptr;
+    }
+    delete stream;
+    stream = nullptr;
+    DeleteCriticalSection(&reportLock);
+}
+
+void WhoisRequest::SetTimeouts(DWORD connectMilliseconds, DWORD receiveMilliseconds) {
+    connectTimeout = connectMilliseconds;
+    receiveTimeout = receiveMilliseconds;
+}
+
+LONG WhoisRequest::Parse() {
+    return EndParse(ParseWhoisUrl(url, server, port, query));
+}
+
+LONG WhoisRequest::EndParse(RequestStatus status) {
+    parsedOk = status == StatusOk ? 1 : 0;
+    ReportStatus(status);
+    return parsedOk;
+}
+
+RequestStatus WhoisRequest::ReportStatus(RequestStatus status) {
+    if (status == StatusOk) {
+        return StatusOk;
+    }
+    if (stream != nullptr) {
+        AppendStatusLines(*stream->GetIncoming(), status);
+    }
+    MarkComplete();
+    if (!StopRequested(0)) {
+        ReportCompletion();
+    }
+    return status;
+}
+
+void WhoisRequest::ReportCompletion() {
+    // Under the lock, so that a request cut loose at the same moment either
+    // reports before it lets go of the sink, or not at all.
+    EnterCriticalSection(&reportLock);
+    if (sink != nullptr) {
+        sink->ReportData(BSCF_DATAFULLYAVAILABLE, 1, 1);
+        sink->ReportResult(S_OK, 0, nullptr);
+    }
+    LeaveCriticalSection(&reportLock);
+}
+
+void WhoisRequest::ReportMimeType() {
+    if (sink != nullptr) {
+        sink->ReportProgress(BINDSTATUS_MIMETYPEAVAILABLE, WIDE_TEXT("text/html"));
+    }
+}
+
+LONG WhoisRequest::Start() {
+    lifecycle.store(Running);
+    if (Create(0)) {
+        return 1;
+    }
+    lifecycle.store(Idle);
+    return 0;
+}
+
+bool WhoisRequest::SwitchLifecycle(Lifecycle from, Lifecycle to) {
+    LONG expected = from;
+    return lifecycle.compare_exchange_strong(expected, to);
+}
+
+bool WhoisRequest::IsComplete() const {
+    return complete.load(std::memory_order_acquire);
+}
+
+void WhoisRequest::Discard(WhoisRequest* request) {
+    if (request == nullptr) {
+        return;
+    }
+    // Everything that touches the request is done before it is handed to its
+    // thread: once it is Abandoned the thread may delete it at any moment.
+    EnterCriticalSection(&request->reportLock);
+    if (request->sink != nullptr) {
+        request->sink->Release();
+        request->sink = nullptr;
+    }
+    LeaveCriticalSection(&request->reportLock);
+    request->RequestStop();
+    // The thread runs the library's code until it ends.
+    theModule.IncrementLock();
+    if (request->SwitchLifecycle(Running, Abandoned)) {
+        return;
+    }
+    theModule.DecrementLock();
+    delete request; // never started, or finished: its destructor waits out the last instructions
+}
+
+void WhoisRequest::EndRun() {
+    if (SwitchLifecycle(Running, Finished) || lifecycle.load() != Abandoned) {
+        return;
+    }
+    // Cut loose: nobody else holds the request any more.
+    CloseThreadHandle();
+    delete this;
+    theModule.DecrementLock();
+}
+
+DWORD WhoisRequest::Run() {
+    RequestStatus status = Exchange();
+    EndRun();
+    return DWORD(status);
+}

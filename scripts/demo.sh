@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# hollin's main job, end to end on this machine and without the Internet:
+# builds the native side when needed, starts the project's whois server on
+# 127.0.0.1, and opens a dnswhois URL through the dnswhois host (the
+# browser's stand-in), printing the page it gets.
+#
+#   scripts/demo.sh [QUERY]      (default QUERY: example.com)
+#
+# Try the queries the test server scripts: close, silent, reset, large, drip,
+# hostile; or a URL error with scripts/demo.sh --url dnswhois:x
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$top"
+
+query=example.com
+url=
+case "${1:-}" in
+-h | --help)
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+    ;;
+--url)
+    url=${2:?--url needs a URL}
+    ;;
+"") ;;
+*) query=$1 ;;
+esac
+
+scripts/install-deps.sh --native
+if [ ! -x build/dnswhois ] || [ ! -x build/hollin-whoisd ] || [ ! -f build/hollin.so ]; then
+    echo "demo: building the native side (once)..." >&2
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
+fi
+
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+build/hollin-whoisd --port 0 --port-file "$work/port" &
+server_pid=$!
+for _ in $(seq 1 100); do
+    [ -s "$work/port" ] && break
+    sleep 0.05
+done
+port=$(cat "$work/port")
+url=${url:-dnswhois://127.0.0.1:$port/$query}
+
+echo "demo: whois server on 127.0.0.1:$port; opening $url" >&2
+build/dnswhois --library build/hollin.so "$url"

@@ -1,0 +1,148 @@
+// The dnswhois program: its usage, its failures, and a few whole requests
+// through hollin.so against hollin's whois server.
+#include "tests/whoisd/WhoisServer.h"
+#include "ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <dlfcn.h>
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+ProgramResult runDnswhois(Arguments arguments) {
+    arguments.insert(arguments.begin(), BuildFile("dnswhois"));
+    return RunProgram(arguments);
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(DnswhoisProgram, HelpSaysTheOptionsAndTheExitStatuses) {
+    ProgramResult help = runDnswhois({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.err, "");
+    for (const char* text : {"--library PATH", "--abort-after MS", "--output FILE",
+                             "DllGetClassObject", "Exit status", "3  aborted"}) {
+        EXPECT_TRUE(contains(help.out, text)) << text;
+    }
+}
+
+TEST(DnswhoisProgram, BadUsageIsStatusTwoWithAMessage) {
+    struct Case {
+        Arguments arguments;
+        const char* message;
+    } cases[] = {
+        {{}, "no URL given"},
+        {{"--library", "hollin.so"}, "no URL given"},
+        {{"dnswhois:example.com"}, "--library PATH is required"},
+        {{"dnswhois:x", "--library"}, "--library needs a value"},
+        {{"--abort-after", "soon", "--library", "x.so", "dnswhois:x"}, "--abort-after wants"},
+        {{"--abort-after", "-1", "--library", "x.so", "dnswhois:x"}, "--abort-after wants"},
+        {{"--bogus", "dnswhois:x"}, "unknown option --bogus"},
+        {{"--library", "x.so", "dnswhois:x", "dnswhois:y"}, "one URL only"},
+    };
+    for (const Case& test : cases) {
+        ProgramResult result = runDnswhois(test.arguments);
+        EXPECT_EQ(result.exitStatus, 2) << test.message;
+        EXPECT_TRUE(contains(result.err, test.message)) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+TEST(DnswhoisProgram, ALibraryThatCannotServeIsStatusOne) {
+    char notALibrary[] = "/tmp/hollin-not-a-library-XXXXXX";
+    close(mkstemp(notALibrary));
+    std::ofstream(notALibrary) << "plain text\n";
+    Dl_info libc = {};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::fclose), &libc), 0);
+
+    struct Case {
+        std::string library;
+        std::string message;
+    } cases[] = {
+        {BuildFile("no-such-library.so"), "cannot load " + BuildFile("no-such-library.so")},
+        {notALibrary, "cannot load"},
+        {libc.dli_fname, "does not export DllGetClassObject"},
+    };
+    for (const Case& test : cases) {
+        ProgramResult result = runDnswhois({"--library", test.library, "dnswhois:example.com"});
+        EXPECT_EQ(result.exitStatus, 1) << test.library;
+        EXPECT_TRUE(contains(result.err, test.message)) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    unlink(notALibrary);
+}
+
+// --- whole requests through hollin.so -------------------------------------------
+
+class DnswhoisThroughHollin : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(server.Start(0, error)) << error;
+    }
+    std::string Url(const std::string& query) {
+        return "dnswhois://127.0.0.1:" + std::to_string(server.port()) + "/" + query;
+    }
+    ProgramResult Run(Arguments arguments) {
+        arguments.insert(arguments.begin(), {"--library", BuildFile("hollin.so")});
+        return runDnswhois(arguments);
+    }
+
+    whoisd::WhoisServer server;
+};
+
+TEST_F(DnswhoisThroughHollin, WritesThePageBytesUnchanged) {
+    ProgramResult result = Run({Url("example.com")});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "") << "no warning: the library can be unloaded afterwards";
+    EXPECT_EQ(result.out.compare(0, 6, "<HTML>"), 0) << result.out;
+    EXPECT_TRUE(contains(result.out, "   Domain Name: EXAMPLE.COM\r\n")) << "CR LF kept";
+    EXPECT_TRUE(contains(result.out, "&gt;&gt;&gt; Last update of whois database"));
+    EXPECT_TRUE(contains(result.out, "</HTML>"));
+
+    std::vector<whoisd::Received> received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].bytes, "example.com\n") << "the query and one line feed";
+
+    char output[] = "/tmp/hollin-page-XXXXXX";
+    close(mkstemp(output));
+    ProgramResult toFile = Run({"--output", output, Url("example.com")});
+    EXPECT_EQ(toFile.exitStatus, 0);
+    EXPECT_EQ(toFile.out, "");
+    std::ifstream file(output, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), result.out);
+    unlink(output);
+}
+
+TEST_F(DnswhoisThroughHollin, AbortAfterGivesUpOnASilentServer) {
+    ProgramResult result = Run({"--abort-after", "200", Url("silent")});
+    EXPECT_EQ(result.exitStatus, 3);
+    EXPECT_EQ(result.out, "") << "no page";
+    EXPECT_TRUE(contains(result.err, "no completion within 200 ms")) << result.err;
+    EXPECT_FALSE(contains(result.err, "DllCanUnloadNow")) << result.err;
+}
+
+TEST_F(DnswhoisThroughHollin, TraceTellsOnWhichThreadTheSinkWasCalled) {
+    ProgramResult syntaxError = Run({"--trace", "dnswhois:"});
+    EXPECT_EQ(syntaxError.exitStatus, 0) << "a failure is a page too";
+    EXPECT_TRUE(contains(syntaxError.err, "sink: ReportResult(0x00000000, 0, null) [host thread, "
+                                          "inside Start]"))
+        << syntaxError.err;
+
+    ProgramResult served = Run({"--trace", Url("close")});
+    EXPECT_EQ(served.exitStatus, 0);
+    EXPECT_TRUE(contains(served.err, "sink: ReportProgress(13, \"text/html\") [host thread, "
+                                     "inside Start]"))
+        << served.err;
+    EXPECT_TRUE(contains(served.err, "sink: ReportResult(0x00000000, 0, null) [another thread]"))
+        << served.err;
+}
+
+} // namespace

@@ -1,0 +1,139 @@
+#include "LoopbackServer.h"
+
+#include <chrono>
+
+namespace {
+
+struct WinsockSession {
+    WinsockSession() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~WinsockSession() { WSACleanup(); }
+};
+
+SOCKET listenOnLoopback(WORD& port) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(s, 8);
+    int length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return s;
+}
+
+bool readable(SOCKET s, int milliseconds) {
+    WSAPOLLFD entry = {};
+    entry.fd = s;
+    entry.events = POLLIN;
+    return WSAPoll(&entry, 1, milliseconds) > 0;
+}
+
+} // namespace
+
+LoopbackServer::LoopbackServer(Action scriptedAction, std::string scriptedReply)
+    : action(scriptedAction), reply(std::move(scriptedReply)) {
+    static WinsockSession winsock;
+    listener = listenOnLoopback(port);
+    thread = std::thread([this] { Serve(); });
+}
+
+LoopbackServer::~LoopbackServer() {
+    stopping = true;
+    thread.join();
+    closesocket(listener);
+}
+
+std::vector<std::string> LoopbackServer::Received() {
+    std::lock_guard<std::mutex> guard(lock);
+    return received;
+}
+
+int LoopbackServer::Connections() {
+    return int(Received().size());
+}
+
+WORD LoopbackServer::UnusedPort() {
+    static WinsockSession winsock;
+    WORD port = 0;
+    closesocket(listenOnLoopback(port));
+    return port;
+}
+
+bool LoopbackServer::WaitForStop(DWORD milliseconds) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!stopping && std::chrono::steady_clock::now() < until) {
+        Sleep(5);
+    }
+    return stopping;
+}
+
+void LoopbackServer::Serve() {
+    while (!stopping) {
+        if (!readable(listener, 20)) {
+            continue;
+        }
+        SOCKET client = accept(listener, nullptr, nullptr);
+        if (client != INVALID_SOCKET) {
+            Answer(client);
+        }
+    }
+}
+
+// Reads up to the query's line feed; a client that sends nothing is given a
+// moment, then its empty query is recorded as such.
+std::string LoopbackServer::ReadQuery(SOCKET client) {
+    std::string query;
+    while (query.find('\n') == std::string::npos && readable(client, 300)) {
+        char chunk[512];
+        int got = recv(client, chunk, int(sizeof chunk), 0);
+        if (got <= 0) {
+            break;
+        }
+        query.append(chunk, size_t(got));
+    }
+    return query;
+}
+
+void LoopbackServer::Answer(SOCKET client) {
+    std::string query = ReadQuery(client);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        received.push_back(query);
+    }
+    switch (action) {
+    case Action::Reply:
+    case Action::ResetAfterReply:
+        send(client, reply.data(), int(reply.size()), 0);
+        break;
+    case Action::Drip:
+        for (char c : reply) {
+            send(client, &c, 1, 0);
+            if (WaitForStop(10)) {
+                break;
+            }
+        }
+        break;
+    case Action::Silent:
+        while (!stopping) {
+            char probe;
+            if (readable(client, 20) && recv(client, &probe, 1, 0) <= 0) {
+                break; // the client went away
+            }
+        }
+        break;
+    case Action::CloseAtOnce:
+        break;
+    }
+    if (action == Action::ResetAfterReply) {
+        Sleep(50); // let the reply reach the client before the reset
+        linger hard = {1, 0};
+        setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard),
+                   sizeof hard);
+    }
+    closesocket(client);
+}

@@ -1,0 +1,51 @@
+// A scripted whois server on 127.0.0.1 for the tests of both builds: it
+// accepts connections one after another, records what each sent, and then
+// answers as its script says.
+#pragma once
+
+#include "platform/winapi.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class LoopbackServer {
+public:
+    enum class Action {
+        Reply,           // send the reply, then close
+        CloseAtOnce,     // close without a byte
+        Silent,          // keep the connection open and say nothing
+        ResetAfterReply, // send the reply, then reset the connection
+        Drip,            // send the reply a byte at a time, with pauses
+    };
+
+    explicit LoopbackServer(Action action, std::string reply = "");
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    WORD Port() const { return port; }
+    // What each connection sent, in order.
+    std::vector<std::string> Received();
+    int Connections();
+
+    // A port on which nothing listens (one this server has just released).
+    static WORD UnusedPort();
+
+private:
+    void Serve();
+    void Answer(SOCKET client);
+    std::string ReadQuery(SOCKET client);
+    bool WaitForStop(DWORD milliseconds);
+
+    Action action;
+    std::string reply;
+    SOCKET listener = INVALID_SOCKET;
+    WORD port = 0;
+    std::atomic<bool> stopping{false};
+    std::mutex lock;
+    std::vector<std::string> received;
+    std::thread thread;
+};

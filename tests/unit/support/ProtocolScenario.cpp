@@ -1,0 +1,255 @@
+// The road of a request as a browser drives it, for any way of making the
+// protocol object: each test executable instantiates these scenarios with
+// its own ObjectMaker (the static library here and under Wine, hollin.so's
+// exports natively).
+#include "ProtocolHost.h"
+#include "ProtocolScenario.h"
+
+#include "protocol/LocalFileProtocol.h"
+#include "protocol/ResultPage.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Action = LoopbackServer::Action;
+
+TEST_P(ProtocolScenario, AReplyBecomesThePage) {
+    LoopbackServer server(Action::Reply, "Domain Name: EXAMPLE.COM\r\nRegistrar: x\r\n");
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Open(UrlFor(server, "example.com")),
+              PageHeader + "Domain Name: EXAMPLE.COM\r\nRegistrar: x\r\n" + PageTrailer);
+    EXPECT_EQ(server.Received(), std::vector<std::string>{"example.com\n"})
+        << "the query and one line feed, nothing else";
+    EXPECT_EQ(browser.sink.mimeReports, 1);
+    EXPECT_EQ(browser.sink.dataReports, 1);
+    EXPECT_EQ(browser.sink.resultReports, 1);
+    EXPECT_EQ(browser.sink.otherReports, 0);
+}
+
+TEST_P(ProtocolScenario, AnEmptyReplyGivesHeaderAndFooterOnly) {
+    LoopbackServer server(Action::CloseAtOnce);
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Open(UrlFor(server, "quiet.example")), PageHeader + PageTrailer);
+}
+
+TEST_P(ProtocolScenario, AnEmptyQuerySendsNothing) {
+    LoopbackServer server(Action::Reply, "nothing asked\n");
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Open(UrlFor(server, "")), PageHeader + "nothing asked\n" + PageTrailer);
+    EXPECT_EQ(server.Received(), std::vector<std::string>{""});
+}
+
+TEST_P(ProtocolScenario, HostileHtmlIsEscapedAsItIsStored) {
+    LoopbackServer server(Action::Reply, "<script>alert('x')</script> & <b>\n");
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Open(UrlFor(server, "evil.example")),
+              PageHeader + "&lt;script&gt;alert('x')&lt;/script&gt; &amp; &lt;b&gt;\n" +
+                  PageTrailer);
+}
+
+TEST_P(ProtocolScenario, AResetAfterPartOfTheReplyKeepsItBeforeTheLines) {
+#ifdef _WIN32
+    // Under Wine a Windows process cannot make its own socket close with a
+    // reset (SO_LINGER 0 ends in an orderly close there), so this test
+    // server cannot play the part; the Linux whois server does, against the
+    // Windows build, in the end-to-end test.
+    GTEST_SKIP() << "this test's server cannot reset a connection under Wine";
+#endif
+    LoopbackServer server(Action::ResetAfterReply, "partial reply\n");
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Open(UrlFor(server, "reset.example")),
+              PageHeader + "partial reply\n" + StatusLines(StatusSocketError) + PageTrailer);
+}
+
+TEST_P(ProtocolScenario, ASlowDripIsCollectedWhole) {
+    LoopbackServer server(Action::Drip, "drip, drip\n");
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Open(UrlFor(server, "drip.example")),
+              PageHeader + "drip, drip\n" + PageTrailer);
+}
+
+TEST_P(ProtocolScenario, AnOversizedReplyIsCutCleanly) {
+    std::string reply;
+    for (int i = 0; reply.size() < 100000; ++i) {
+        reply += "line " + std::to_string(i) + " <tag>\n";
+    }
+    LoopbackServer server(Action::Reply, reply);
+    Browser browser(GetParam());
+    std::string page = browser.Open(UrlFor(server, "big.example"));
+    std::string tail = std::string(PageCutNoticeLine) + "\n" + PageTrailer;
+    ASSERT_GT(page.size(), PageHeader.size() + tail.size());
+    EXPECT_LE(page.size(), PageMaxSize);
+    EXPECT_EQ(page.substr(0, PageHeader.size()), PageHeader);
+    EXPECT_EQ(page.substr(page.size() - tail.size()), tail);
+    std::string kept =
+        page.substr(PageHeader.size(), page.size() - PageHeader.size() - tail.size());
+    EXPECT_GT(kept.size(), 60000u);
+    std::string escaped;
+    for (char c : reply) {
+        escaped += c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+    }
+    EXPECT_TRUE(IsCutHead(kept, escaped)) << "the reply's head, escaped, with no gap";
+}
+
+TEST_P(ProtocolScenario, FailuresBecomeTheirLines) {
+    struct Case {
+        std::string url;
+        LONG status;
+    };
+    const Case cases[] = {
+        {"dnswhois:x", StatusSyntaxError},
+        {"dnswhois://no-such-host.invalid/example.com", StatusDnsError},
+        {"dnswhois://127.0.0.1:" + std::to_string(LoopbackServer::UnusedPort()) + "/q",
+         StatusConnectFailed},
+    };
+    for (const Case& c : cases) {
+        Browser browser(GetParam());
+        EXPECT_EQ(browser.Open(c.url), PageHeader + StatusLines(c.status) + PageTrailer) << c.url;
+        EXPECT_EQ(browser.sink.resultReports, 1) << c.url;
+    }
+}
+
+TEST_P(ProtocolScenario, ASyntaxErrorCompletesBeforeStartReturns) {
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Start("dnswhois:"), S_OK);
+    EXPECT_EQ(browser.sink.dataReports, 1);
+    EXPECT_EQ(browser.sink.resultReports, 1);
+    EXPECT_EQ(browser.sink.mimeReports, 1);
+}
+
+TEST_P(ProtocolScenario, ReadHandsOutThePageInPieces) {
+    Browser browser(GetParam());
+    ULONG count = 99;
+    char buffer[8];
+    EXPECT_EQ(browser.protocol->Read(buffer, sizeof buffer, &count), S_FALSE)
+        << "nothing before LockRequest";
+    EXPECT_EQ(count, 0u);
+    browser.Start("dnswhois:");
+    std::string expected = PageHeader + StatusLines(StatusSyntaxError) + PageTrailer;
+    browser.protocol->LockRequest(0);
+    EXPECT_EQ(browser.ReadAll(7), expected);
+    browser.protocol->LockRequest(0);
+    EXPECT_EQ(browser.ReadAll(4096), PageHeader + PageTrailer)
+        << "the reply was drained the first time";
+    browser.protocol->LockRequest(0);
+    browser.protocol->UnlockRequest();
+    EXPECT_EQ(browser.protocol->Read(buffer, sizeof buffer, &count), S_FALSE);
+    ULARGE_INTEGER position;
+    LARGE_INTEGER move = {};
+    EXPECT_EQ(browser.protocol->Seek(move, 0, &position), E_FAIL);
+    EXPECT_EQ(browser.protocol->Continue(nullptr), S_OK);
+    EXPECT_EQ(browser.protocol->Terminate(0), S_OK);
+    EXPECT_EQ(browser.protocol->Suspend(), S_OK);
+    EXPECT_EQ(browser.protocol->Resume(), S_OK);
+}
+
+TEST_P(ProtocolScenario, AbortWakesAWorkerWaitingOnASilentServer) {
+    LoopbackServer server(Action::Silent);
+    Browser browser(GetParam());
+    browser.Start(UrlFor(server, "silent.example"));
+    while (server.Connections() == 0) {
+        Sleep(5);
+    }
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(browser.protocol->Abort(E_ABORT, 0), S_OK);
+    auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_LT(took, std::chrono::seconds(5)) << "Abort must not wait for the receive time-out";
+    EXPECT_EQ(browser.sink.resultReports + browser.sink.otherReports, 0)
+        << "a stopped request reports nothing";
+    EXPECT_EQ(browser.protocol->Abort(E_ABORT, 0), S_OK) << "no thread runs any more";
+}
+
+TEST_P(ProtocolScenario, ASecondStartCutsTheRunningRequestLoose) {
+    LoopbackServer silent(Action::Silent);
+    LoopbackServer answering(Action::Reply, "second\n");
+    Browser browser(GetParam());
+    browser.Start(UrlFor(silent, "first"));
+    while (silent.Connections() == 0) {
+        Sleep(5);
+    }
+    EXPECT_EQ(browser.Open(UrlFor(answering, "second")), PageHeader + "second\n" + PageTrailer);
+    EXPECT_EQ(browser.sink.mimeReports, 2);
+    EXPECT_EQ(browser.sink.resultReports, 1) << "the first request reports nothing more";
+    EXPECT_EQ(browser.sink.otherReports, 0);
+    browser.protocol->Release();
+    browser.protocol = nullptr;
+    EXPECT_TRUE(WaitUntilIdle(GetParam())) << "the first request ended and freed itself";
+}
+
+TEST_P(ProtocolScenario, ReleasingWithARequestRunningFreesItWhenItsThreadEnds) {
+    ASSERT_TRUE(WaitUntilIdle(GetParam()));
+    TestSink* sink = nullptr;
+    {
+        LoopbackServer silent(Action::Silent);
+        auto* browser = new Browser(GetParam());
+        sink = &browser->sink;
+        browser->Start(UrlFor(silent, "abandoned"));
+        while (silent.Connections() == 0) {
+            Sleep(5);
+        }
+        browser->protocol->Release();
+        browser->protocol = nullptr;
+        EXPECT_EQ(sink->references, 0) << "the cut-loose request let go of the sink at once";
+        // The sink may go now: the request never touches it again.
+        delete browser;
+    }
+    EXPECT_TRUE(WaitUntilIdle(GetParam())) << "the request ended and freed itself";
+}
+
+TEST_P(ProtocolScenario, InterfacesAndIdentity) {
+    IUnknown* object = nullptr;
+    ASSERT_EQ(GetParam().create(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
+    void* root = nullptr;
+    void* protocol = nullptr;
+    void* primary = nullptr;
+    void* unknown = nullptr;
+    EXPECT_EQ(object->QueryInterface(IID_IInternetProtocolRoot, &root), S_OK);
+    EXPECT_EQ(object->QueryInterface(IID_IInternetProtocol, &protocol), S_OK);
+    EXPECT_EQ(object->QueryInterface(IID_ILocalFileProtocol, &primary), S_OK);
+    EXPECT_EQ(object->QueryInterface(IID_IUnknown, &unknown), S_OK);
+    EXPECT_EQ(root, protocol);
+    EXPECT_EQ(unknown, primary) << "IUnknown is the primary interface";
+    EXPECT_EQ(object, unknown);
+    void* none = &none;
+    EXPECT_EQ(object->QueryInterface(IID_IClassFactory, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+    for (void* face : {root, protocol, primary, unknown}) {
+        static_cast<IUnknown*>(face)->Release();
+    }
+    EXPECT_EQ(object->Release(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST_P(ProtocolScenario, ConcurrentRequestsResolveAndKeepTheirOwnReplies) {
+    const int count = 8;
+    std::vector<std::unique_ptr<LoopbackServer>> servers;
+    std::vector<std::unique_ptr<Browser>> browsers;
+    for (int i = 0; i < count; ++i) {
+        servers.emplace_back(
+            new LoopbackServer(Action::Reply, "reply " + std::to_string(i) + "\n"));
+        browsers.emplace_back(new Browser(GetParam()));
+    }
+    // All start before any is read, so the name look-ups overlap.
+    for (int i = 0; i < count; ++i) {
+        std::string url =
+            "dnswhois://localhost:" + std::to_string(servers[i]->Port()) + "/q" + std::to_string(i);
+        ASSERT_EQ(browsers[i]->Start(url), S_OK);
+    }
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(browsers[i]->Page(),
+                  PageHeader + "reply " + std::to_string(i) + "\n" + PageTrailer);
+        EXPECT_EQ(servers[i]->Received(), std::vector<std::string>{"q" + std::to_string(i) + "\n"});
+    }
+}
+
+} // namespace
