@@ -2,6 +2,7 @@
 
 #include "protocol/LocalFileProtocol.h"
 #include "server/ClassFactory.h"
+#include "server/RegistrarScript.h"
 
 namespace {
 
@@ -13,10 +14,15 @@ const void* noCategories() {
 }
 void noClassInit(BOOL) {}
 
+// The class's registry entries are the library's registry script.
+HRESULT updateRegistry(BOOL doRegister) {
+    return UpdateRegistryFromResource(101, doRegister);
+}
+
 } // namespace
 
 ObjectMapEntry objectMap[] = {
-    {&CLSID_LocalFileProtocol, nullptr, ClassFactory::Create, CreateProtocolObject, nullptr,
+    {&CLSID_LocalFileProtocol, updateRegistry, ClassFactory::Create, CreateProtocolObject, nullptr,
      noDescription, noCategories, noClassInit},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
