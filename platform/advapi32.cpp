@@ -13,6 +13,8 @@
 #include "platform/kernel32.h"
 #include "platform/registryfile.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -601,4 +603,21 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD,
         }
         return ERROR_SUCCESS;
     });
+}
+
+HANDLE BeginRegistryInstallation() {
+    try {
+        int lock = registry::lockInstallation();
+        return lock >= 0 ? new int(lock) : nullptr;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void EndRegistryInstallation(HANDLE installation) {
+    int* lock = static_cast<int*>(installation);
+    if (lock != nullptr) {
+        close(*lock);
+        delete lock;
+    }
 }

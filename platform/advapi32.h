@@ -97,3 +97,12 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD 
                          LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
                          LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                          LPDWORD securityDescriptorSize, PFILETIME lastWriteTime);
+
+// Not Windows calls: one registration at a time. Each registry call is
+// atomic, but a registration is a series of them, and two running at once can
+// undo each other's work (one removes the class tree the other is filling
+// in, or rolls back keys the other wrote). Windows installers run one
+// installation at a time for the same reason; regsvr holds this lock around
+// the export it calls. Null when the lock cannot be had.
+HANDLE BeginRegistryInstallation();
+void EndRegistryInstallation(HANDLE installation);

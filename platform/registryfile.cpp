@@ -575,19 +575,25 @@ LONG load(Tree& tree, FILETIME* modified) {
     return loadFrom(filePath(), tree, modified);
 }
 
+// Opens and locks the lock file `path` + `suffix` beside the registry.
+static int lockBeside(const std::string& path, const char* suffix) {
+    if (!makeParentFolders(path)) {
+        return -1;
+    }
+    FileDescriptor lock(open((path + suffix).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    while (lock.valid() && flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return lock.release();
+}
+
 LONG update(const std::function<LONG(Tree& tree, bool& changed)>& change) {
     std::string path = filePath();
-    if (!makeParentFolders(path)) {
-        return ERROR_CANTWRITE;
-    }
-    FileDescriptor lock(open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    FileDescriptor lock(lockBeside(path, ".lock"));
     if (!lock.valid()) {
         return ERROR_CANTWRITE;
-    }
-    while (flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return ERROR_CANTWRITE;
-        }
     }
     Tree tree;
     LONG result = loadFrom(path, tree, nullptr);
@@ -599,6 +605,16 @@ LONG update(const std::function<LONG(Tree& tree, bool& changed)>& change) {
         result = replaceFile(path, format(tree));
     }
     return result;
+}
+
+} // namespace registry
+
+namespace registry {
+
+// A lock file of its own: the write lock is taken and given up by every
+// change inside the registration.
+int lockInstallation() {
+    return lockBeside(filePath(), ".install");
 }
 
 } // namespace registry

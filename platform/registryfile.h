@@ -62,4 +62,8 @@ LONG load(Tree& tree, FILETIME* modified);
 // first error: of reading, of `change`, or ERROR_CANTWRITE.
 LONG update(const std::function<LONG(Tree& tree, bool& changed)>& change);
 
+// An exclusive lock held across a whole registration (a file descriptor,
+// -1 when it cannot be had); given up by closing it.
+int lockInstallation();
+
 } // namespace registry
