@@ -1,8 +1,8 @@
 // Self-registration end to end: a server library built like hollin.so is
 // loaded from its file and its registration exports are called, as an
 // installer does; the registry is a file of the test's own.
-#include "../unit/RegistryTestSupport.h"
 #include "NativeTestSupport.h"
+#include "RegistrationTable.h"
 
 #include "server/RegistrarScript.h"
 #include "server/ServerModule.h"
@@ -12,32 +12,7 @@ extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer();
 
 namespace {
 
-const char* const classKey = "CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}";
-const char* const libraryKey = "TypeLib\\{5D1C7E20-83A4-4B61-9E07-2C44D8A1B6F3}";
-const char* const interfaceKey = "Interface\\{5D1C7E2E-83A4-4B61-9E07-2C44D8A1B6F3}";
-const char* const handlerKey = "PROTOCOLS\\Handler\\dnswhois";
-
-// What the registry script leaves below HKEY_CLASSES_ROOT, but for the
-// library's path.
-const struct {
-    const char* key;
-    const char* name;
-    const char* data;
-} scriptTable[] = {
-    {"Tervask.WhoIsProtocol.1", nullptr, "LocalFileProtocol Class"},
-    {"Tervask.WhoIsProtocol.1\\CLSID", nullptr, "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}"},
-    {"Tervask.WhoIsProtocol", nullptr, "LocalFileProtocol Class"},
-    {"Tervask.WhoIsProtocol\\CLSID", nullptr, "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}"},
-    {"Tervask.WhoIsProtocol\\CurVer", nullptr, "Tervask.WhoIsProtocol.1"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}", nullptr, "LocalFileProtocol Class"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\ProgID", nullptr, "Tervask.WhoIsProtocol.1"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\VersionIndependentProgID", nullptr,
-     "Tervask.WhoIsProtocol"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\InprocServer32", "ThreadingModel",
-     "Apartment"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\TypeLib", nullptr,
-     "{5D1C7E20-83A4-4B61-9E07-2C44D8A1B6F3}"},
-};
+using namespace registration;
 
 typedef HRESULT (*Export)();
 
@@ -66,14 +41,6 @@ protected:
         return function != nullptr ? function() : E_NOTIMPL;
     }
 
-    void ExpectNoScriptKeys() {
-        for (const auto& row : scriptTable) {
-            EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, row.key)) << row.key;
-        }
-        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, libraryKey));
-        EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, interfaceKey));
-    }
-
     TemporaryFolder folders;
     std::string libraryPath;
     HMODULE server = nullptr;
@@ -82,17 +49,7 @@ protected:
 TEST_F(SelfRegistration, RegisterWritesTheClassTheTypeLibraryAndTheHandler) {
     LoadServer("it's a folder/server.so");
     EXPECT_EQ(Call("DllRegisterServer"), S_OK);
-    for (const auto& row : scriptTable) {
-        EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, row.key, row.name), row.data) << row.key;
-    }
-    std::string path = realPath(libraryPath);
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(classKey) + "\\InprocServer32"), path)
-        << "the absolute path, its quote intact";
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(libraryKey) + "\\1.0\\0\\win32"), path);
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(libraryKey) + "\\1.0\\HELPDIR"),
-              path.substr(0, path.rfind('/') + 1));
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, interfaceKey), "ILocalFileProtocol");
-
+    expectRegistered(realPath(libraryPath)); // the absolute path, its quote intact
     std::string idl = sourceFile("server/hollin.idl");
     size_t coclass = idl.rfind("uuid(", idl.find("coclass LocalFileProtocol"));
     EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, handlerKey, "CLSID"),
@@ -116,10 +73,9 @@ TEST_F(SelfRegistration, UnregisterRemovesTheScriptsKeysAndEmptiesTheHandler) {
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
     Create(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}");
     EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
-    ExpectNoScriptKeys();
+    expectUnregistered();
     EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}"))
         << "CLSID and the other classes stay";
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, handlerKey, "CLSID"), "");
 
     std::string before = readFile(registryFile);
     EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
@@ -129,9 +85,7 @@ TEST_F(SelfRegistration, UnregisterRemovesTheScriptsKeysAndEmptiesTheHandler) {
 TEST_F(SelfRegistration, UnregisteringWhatWasNeverRegisteredLeavesAnEmptyHandler) {
     LoadServer("lib/server.so");
     EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, handlerKey, "CLSID"), "")
-        << "the key is made, with an empty value";
-    ExpectNoScriptKeys();
+    expectUnregistered(); // the handler key made, with an empty value
 }
 
 HRESULT updateFromOwnScript(BOOL doRegister) {

@@ -46,6 +46,7 @@ protected:
         return below.empty() ? base : base + "\\" + below;
     }
 
+public:
     static bool Exists(HKEY root, const std::string& path) {
         HKEY key = nullptr;
         if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
@@ -96,6 +97,7 @@ protected:
         RegCloseKey(key);
     }
 
+protected:
     // The same, below this test's own key.
     bool KeyExists(const std::string& below) const {
         return Exists(HKEY_CURRENT_USER, Path(below));

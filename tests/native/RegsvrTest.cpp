@@ -1,0 +1,109 @@
+// regsvr and hollin.so: the installer's stand-in registering and
+// unregistering the real library, into a registry file of the test's own.
+#include "ChildProcess.h"
+#include "NativeTestSupport.h"
+#include "RegistrationTable.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+using namespace registration;
+
+class Regsvr : public RegistryTest {
+protected:
+    ProgramResult Run(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), BuildFile("regsvr"));
+        return RunProgram(arguments);
+    }
+
+    // A copy of hollin.so at `name` in a folder of the test's own.
+    std::string CopyOfHollin(const std::string& name) {
+        std::string path = folders.File(name);
+        std::string folder = path.substr(0, path.rfind('/'));
+        EXPECT_EQ(system(("mkdir -p \"" + folder + "\"").c_str()), 0);
+        return realPath(copyFile(BuildFile("hollin.so"), path));
+    }
+
+    TemporaryFolder folders;
+};
+
+TEST_F(Regsvr, RegistersAndUnregistersHollin) {
+    std::string library = CopyOfHollin("it's hollin/hollin.so");
+    ProgramResult registered = Run({library});
+    EXPECT_EQ(registered.exitStatus, 0) << registered.err;
+    EXPECT_EQ(registered.err, "");
+    expectRegistered(library);
+
+    Create(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}");
+    ProgramResult unregistered = Run({"-u", library});
+    EXPECT_EQ(unregistered.exitStatus, 0) << unregistered.err;
+    expectUnregistered();
+    EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}"));
+
+    std::string before = readFile(registryFile);
+    EXPECT_EQ(Run({"-u", library}).exitStatus, 0);
+    EXPECT_EQ(readFile(registryFile), before) << "a second -u removes nothing more";
+}
+
+TEST_F(Regsvr, UnregisteringFirstLeavesAnEmptyHandler) {
+    EXPECT_EQ(Run({"-u", realPath(BuildFile("hollin.so"))}).exitStatus, 0);
+    expectUnregistered();
+}
+
+TEST_F(Regsvr, TenAtOnceLeaveAWholeRegistry) {
+    std::vector<std::string> libraries;
+    std::vector<std::unique_ptr<ChildProcess>> runs;
+    for (int i = 0; i < 10; ++i) {
+        libraries.push_back(CopyOfHollin("copy" + std::to_string(i) + "/hollin.so"));
+    }
+    for (const std::string& library : libraries) {
+        runs.emplace_back(new ChildProcess());
+        ASSERT_TRUE(runs.back()->Start({BuildFile("regsvr"), library}));
+    }
+    for (auto& run : runs) {
+        ProgramResult result = run->Finish();
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+    }
+    // Whichever ran last owns the class; every key is there, and the file
+    // reads as a registry.
+    std::string owner = classesText(std::string(classKey) + "\\InprocServer32");
+    ASSERT_NE(std::find(libraries.begin(), libraries.end(), owner), libraries.end()) << owner;
+    EXPECT_EQ(classesText(std::string(libraryKey) + "\\1.0\\0\\win32").find(folders.path), 0u);
+    for (const auto& row : scriptTable) {
+        EXPECT_EQ(classesText(row.key, row.name), row.data) << row.key;
+    }
+    EXPECT_EQ(classesText(handlerKey, "CLSID"), "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}");
+    EXPECT_EQ(classesText(interfaceKey), "ILocalFileProtocol");
+}
+
+TEST_F(Regsvr, SaysWhatWentWrong) {
+    ProgramResult help = Run({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.out.find("usage: regsvr [-u] LIBRARY"), 0u);
+    EXPECT_EQ(Run({}).exitStatus, 2);
+    EXPECT_EQ(Run({"-x", "hollin.so"}).exitStatus, 2);
+
+    ProgramResult missing = Run({folders.File("missing.so")});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_NE(missing.err.find("No such file"), std::string::npos) << missing.err;
+
+    writeFile(folders.File("text.so"), "not a library");
+    ProgramResult text = Run({folders.File("text.so")});
+    EXPECT_EQ(text.exitStatus, 1);
+    EXPECT_NE(text.err.find("cannot load"), std::string::npos) << text.err;
+
+    ProgramResult noExport = Run({HOLLIN_PLAIN_MODULE});
+    EXPECT_EQ(noExport.exitStatus, 1);
+    EXPECT_NE(noExport.err.find("has no export DllRegisterServer"), std::string::npos);
+
+    writeFile(registryFile, "damaged");
+    ProgramResult failed = Run({BuildFile("hollin.so")});
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_NE(failed.err.find("DllRegisterServer in "), std::string::npos) << failed.err;
+    EXPECT_NE(failed.err.find("failed: 0x80020009"), std::string::npos) << failed.err;
+    EXPECT_EQ(readFile(registryFile), "damaged");
+}
+
+} // namespace
