@@ -75,9 +75,9 @@ TEST(ModuleResources, ALoadedModuleIsHandedOutAgainAsADataFile) {
     EXPECT_EQ(program, thisProgram());
     EXPECT_TRUE(FreeLibrary(program));
 
-    HMODULE server = LoadLibraryA(HOLLIN_SERVER_MODULE);
+    HMODULE server = LoadLibraryA(HOLLIN_LIBRARY);
     ASSERT_NE(server, nullptr);
-    HMODULE again = LoadLibraryExA(HOLLIN_SERVER_MODULE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE again = LoadLibraryExA(HOLLIN_LIBRARY, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_EQ(again, server);
     EXPECT_EQ(resourceText(server, MAKEINTRESOURCEA(101), "REGISTRY"),
               sourceFile("server/hollin.rgs"))

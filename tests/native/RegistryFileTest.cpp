@@ -1,6 +1,6 @@
 // The registry stand-in's file: its regedit text, a damaged or unreadable
 // file, where it lives, and writers that run at the same time.
-#include "../unit/RegistryTestSupport.h"
+#include "RegistryTestSupport.h"
 #include "NativeTestSupport.h"
 
 #include <sys/stat.h>

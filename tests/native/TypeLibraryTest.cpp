@@ -1,8 +1,12 @@
 // The type library: read from the library's IDL resource or a ".tlb" file of
 // IDL text, registered and unregistered with the keys Windows writes; and
 // the identifiers of the IDL, the registry script and the handler key agree.
-#include "../unit/RegistryTestSupport.h"
+#include "RegistryTestSupport.h"
 #include "NativeTestSupport.h"
+
+#include "protocol/LocalFileProtocol.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -103,7 +107,15 @@ TEST_F(TypeLibrary, TheIdentifiersHaveOneSource) {
     }
     EXPECT_EQ(uses, 3u) << "the class's CLSID in the script";
     EXPECT_NE(script.find("'TypeLib' = s '" + std::string(libraryId) + "'"), std::string::npos);
-    EXPECT_EQ(classId, "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}");
+    EXPECT_EQ(classId, "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}") << "the handler key's value";
+
+    const CLSID& code = CLSID_LocalFileProtocol;
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  unsigned(code.Data1), code.Data2, code.Data3, code.Data4[0], code.Data4[1],
+                  code.Data4[2], code.Data4[3], code.Data4[4], code.Data4[5], code.Data4[6],
+                  code.Data4[7]);
+    EXPECT_EQ(classId, text) << "the class the object map serves";
 }
 
 } // namespace
