@@ -46,7 +46,7 @@ protected:
 };
 
 TEST_F(SelfRegistration, RegisterWritesTheClassTheTypeLibraryAndTheHandler) {
-    LoadServer("it's a folder/hollin.so");
+    LoadServer("it's a f\xc3\xbcnny folder/hollin.so"); // a quote, and UTF-8 bytes
     EXPECT_EQ(Call("DllRegisterServer"), S_OK);
     expectRegistered(realPath(libraryPath)); // the absolute path, its quote intact
     std::string idl = sourceFile("server/hollin.idl");
