@@ -18,20 +18,22 @@
 namespace {
 
 const char Usage[] =
-    "usage: dnswhois --library PATH [--abort-after MS] [--output FILE] [--trace] URL\n"
+    "usage: dnswhois [--library PATH] [--abort-after MS] [--output FILE] [--trace] URL\n"
     "\n"
-    "Plays the browser: loads the protocol handler library PATH, asks its\n"
-    "DllGetClassObject for the class object of the dnswhois handler\n"
-    "({5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}), creates one protocol object, starts\n"
+    "Plays the browser: finds the protocol handler of the URL's scheme in the\n"
+    "registry as a browser does (HKEY_CLASSES_ROOT\\PROTOCOLS\\Handler\\SCHEME\n"
+    "\"CLSID\", then that class's InprocServer32 library), or loads the library\n"
+    "PATH, asks its DllGetClassObject for the class object of the handler\n"
+    "({5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3} with --library), creates one protocol\n"
+    "object, starts\n"
     "it on URL with a sink of its own (which takes the completion from any thread),\n"
     "waits for ReportResult, then LockRequest, Read until S_FALSE, UnlockRequest,\n"
     "releases everything and asks DllCanUnloadNow (when it has not answered S_OK\n"
     "within 2 seconds, that is a warning on standard error). The page bytes go out\n"
     "exactly as Read hands them out.\n"
     "\n"
-    "  --library PATH    the handler library (required for now: finding it through\n"
-    "                    the registry comes later); a PATH without a slash is taken\n"
-    "                    in the current directory\n"
+    "  --library PATH    load this handler library instead of the registered one;\n"
+    "                    a PATH without a slash is taken in the current directory\n"
     "  --abort-after MS  when no completion has come within MS milliseconds, call\n"
     "                    Abort(E_ABORT, 0), write no page and exit with status 3\n"
     "  --output FILE     write the page to FILE instead of standard output\n"
@@ -40,10 +42,13 @@ const char Usage[] =
     "  --help            this text\n"
     "\n"
     "URL is UTF-8, e.g. dnswhois://127.0.0.1:4343/example.com\n"
+    "The registry is the file HOLLIN_REGISTRY names (by default\n"
+    "$XDG_DATA_HOME/hollin/registry.reg); build/regsvr build/hollin.so registers hollin.\n"
     "\n"
     "Exit status:\n"
     "  0  a page was read, whatever the request's outcome (failures are pages too)\n"
-    "  1  the library cannot be loaded, lacks DllGetClassObject, its class cannot be\n"
+    "  1  no handler is registered for the scheme, the library cannot be loaded,\n"
+    "     lacks DllGetClassObject, its class cannot be\n"
     "     created, a protocol call fails, or the page cannot be written\n"
     "  2  bad usage\n"
     "  3  aborted after --abort-after MS\n";
@@ -202,13 +207,91 @@ struct Handler {
     CLSID classId;
 };
 
-// Where the handler lives. Only --library is known for now; looking the
-// scheme up in the registry, as urlmon does, belongs here when it comes.
+// A registry value of type REG_SZ, read whole; false when the key or value
+// is missing or is no text.
+bool readRegistryText(HKEY root, const std::string& path, const char* name, std::string& text,
+                      std::string& error) {
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
+    if (result != ERROR_SUCCESS) {
+        error = "HKEY_CLASSES_ROOT\\" + path +
+                (result == ERROR_FILE_NOT_FOUND
+                     ? " is not in the registry"
+                     : " cannot be read (error " + std::to_string(result) + ")");
+        return false;
+    }
+    DWORD type = 0;
+    DWORD size = 0;
+    result = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+    std::string value(size, '\0');
+    if (result == ERROR_SUCCESS && size > 0) {
+        result =
+            RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value[0]), &size);
+    }
+    RegCloseKey(key);
+    std::string shown = name != nullptr ? std::string("\"") + name + "\"" : "the default value";
+    if (result != ERROR_SUCCESS || type != REG_SZ) {
+        error = "HKEY_CLASSES_ROOT\\" + path + " has no text " + shown;
+        return false;
+    }
+    text.assign(value.c_str()); // up to the terminating NUL
+    return true;
+}
+
+// "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}" to a CLSID.
+bool parseClassId(const std::string& text, CLSID& classId) {
+    unsigned int d1, d2, d3, b[8];
+    char end = 0;
+    if (text.size() != 38 ||
+        std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}%c", &d1, &d2, &d3, &b[0],
+                    &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &end) != 11) {
+        return false;
+    }
+    classId.Data1 = d1;
+    classId.Data2 = WORD(d2);
+    classId.Data3 = WORD(d3);
+    for (int i = 0; i < 8; ++i) {
+        classId.Data4[i] = BYTE(b[i]);
+    }
+    return true;
+}
+
+// Finds the handler of the URL's scheme as urlmon does: the scheme's
+// PROTOCOLS\Handler key names the class, and the class's InprocServer32 key
+// names the library.
+bool lookUpHandler(const std::string& url, Handler& handler, std::string& error) {
+    size_t colon = url.find(':');
+    if (colon == std::string::npos || colon == 0) {
+        error = "the URL has no scheme to look a handler up for";
+        return false;
+    }
+    std::string scheme = url.substr(0, colon);
+    std::string classText;
+    if (!readRegistryText(HKEY_CLASSES_ROOT, "PROTOCOLS\\Handler\\" + scheme, "CLSID", classText,
+                          error)) {
+        error = "no handler is registered for the scheme \"" + scheme + "\": " + error;
+        return false;
+    }
+    if (!parseClassId(classText, handler.classId)) {
+        error = "the handler of the scheme \"" + scheme + "\" names no class (CLSID \"" +
+                classText + "\"); is it unregistered?";
+        return false;
+    }
+    if (!readRegistryText(HKEY_CLASSES_ROOT, "CLSID\\" + classText + "\\InprocServer32", nullptr,
+                          handler.library, error) ||
+        handler.library.empty()) {
+        error = "the handler class " + classText + " of the scheme \"" + scheme +
+                "\" has no library: " + (error.empty() ? "its path is empty" : error);
+        return false;
+    }
+    return true;
+}
+
+// Where the handler lives: the library named by --library, or the one the
+// registry names for the URL's scheme.
 bool findHandler(const Options& options, Handler& handler, std::string& error) {
     if (options.library.empty()) {
-        error = "--library PATH is required: finding the handler through the registry is "
-                "not available yet";
-        return false;
+        return lookUpHandler(options.url, handler, error);
     }
     handler.library = options.library;
     if (handler.library.find('/') == std::string::npos) {
@@ -491,7 +574,7 @@ int run(const Options& options) {
     HandlerLibrary library;
     std::string error;
     if (!findHandler(options, handler, error)) {
-        return usageError(error);
+        return fail(HandlerFailed, error);
     }
     if (!library.Load(handler.library, error)) {
         return fail(HandlerFailed, error);

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # hollin's main job, end to end on this machine and without the Internet:
-# builds the native side when needed, starts the project's whois server on
-# 127.0.0.1, and opens a dnswhois URL through the dnswhois host (the
-# browser's stand-in), printing the page it gets.
+# builds the native side when needed, registers the fresh hollin.so in a
+# registry file of the demo's own (not the user's), starts the project's
+# whois server on 127.0.0.1, and opens a dnswhois URL through the dnswhois
+# host (the browser's stand-in, which finds hollin through the registry as a
+# browser does), printing the page it gets.
 #
 #   scripts/demo.sh [QUERY]      (default QUERY: example.com)
 #
@@ -17,7 +19,7 @@ query=example.com
 url=
 case "${1:-}" in
 -h | --help)
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
 --url)
@@ -28,11 +30,10 @@ case "${1:-}" in
 esac
 
 scripts/install-deps.sh --native
-if [ ! -x build/dnswhois ] || [ ! -x build/hollin-whoisd ] || [ ! -f build/hollin.so ]; then
-    echo "demo: building the native side (once)..." >&2
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
-fi
+echo "demo: building the native side..." >&2
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target hollin dnswhois regsvr hollin-whoisd \
+    >/dev/null
 
 work=$(mktemp -d)
 server_pid=
@@ -41,6 +42,10 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+export HOLLIN_REGISTRY=$work/registry.reg
+build/regsvr build/hollin.so
+echo "demo: registered build/hollin.so in $HOLLIN_REGISTRY" >&2
 
 build/hollin-whoisd --port 0 --port-file "$work/port" &
 server_pid=$!
@@ -52,4 +57,4 @@ port=$(cat "$work/port")
 url=${url:-dnswhois://127.0.0.1:$port/$query}
 
 echo "demo: whois server on 127.0.0.1:$port; opening $url" >&2
-build/dnswhois --library build/hollin.so "$url"
+build/dnswhois "$url"

@@ -2,6 +2,7 @@
 // through hollin.so against hollin's whois server.
 #include "tests/whoisd/WhoisServer.h"
 #include "ChildProcess.h"
+#include "RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,6 @@ TEST(DnswhoisProgram, BadUsageIsStatusTwoWithAMessage) {
     } cases[] = {
         {{}, "no URL given"},
         {{"--library", "hollin.so"}, "no URL given"},
-        {{"dnswhois:example.com"}, "--library PATH is required"},
         {{"dnswhois:x", "--library"}, "--library needs a value"},
         {{"--abort-after", "soon", "--library", "x.so", "dnswhois:x"}, "--abort-after wants"},
         {{"--abort-after", "-1", "--library", "x.so", "dnswhois:x"}, "--abort-after wants"},
@@ -143,6 +143,49 @@ TEST_F(DnswhoisThroughHollin, TraceTellsOnWhichThreadTheSinkWasCalled) {
         << served.err;
     EXPECT_TRUE(contains(served.err, "sink: ReportResult(0x00000000, 0, null) [another thread]"))
         << served.err;
+}
+
+} // namespace
+
+namespace {
+
+// --- finding the handler through the registry, as a browser does ---------------
+
+class DnswhoisThroughTheRegistry : public RegistryTest {
+protected:
+    ProgramResult Regsvr(Arguments arguments) {
+        arguments.insert(arguments.begin(), BuildFile("regsvr"));
+        return RunProgram(arguments);
+    }
+};
+
+TEST_F(DnswhoisThroughTheRegistry, FindsTheRegisteredLibraryByTheUrlsScheme) {
+    ProgramResult none = runDnswhois({"dnswhois:x"});
+    EXPECT_EQ(none.exitStatus, 1);
+    EXPECT_TRUE(contains(none.err, "no handler is registered for the scheme \"dnswhois\""))
+        << none.err;
+
+    ASSERT_EQ(Regsvr({BuildFile("hollin.so")}).exitStatus, 0);
+    ProgramResult page = runDnswhois({"dnswhois:x"});
+    EXPECT_EQ(page.exitStatus, 0) << page.err;
+    EXPECT_TRUE(contains(page.out, "Syntax error in the URL")) << page.out;
+    EXPECT_EQ(runDnswhois({"other:x"}).exitStatus, 1) << "only the registered scheme";
+
+    ASSERT_EQ(Regsvr({"-u", BuildFile("hollin.so")}).exitStatus, 0);
+    ProgramResult unregistered = runDnswhois({"dnswhois:x"});
+    EXPECT_EQ(unregistered.exitStatus, 1);
+    EXPECT_TRUE(contains(unregistered.err, "names no class")) << unregistered.err;
+}
+
+TEST_F(DnswhoisThroughTheRegistry, AHandlerWhoseLibraryIsGoneIsStatusOne) {
+    std::string copy = temporaryFolder + "/hollin.so";
+    ASSERT_EQ(system(("cp '" + BuildFile("hollin.so") + "' '" + copy + "'").c_str()), 0);
+    ASSERT_EQ(Regsvr({copy}).exitStatus, 0);
+    ASSERT_EQ(unlink(copy.c_str()), 0);
+    ProgramResult result = runDnswhois({"dnswhois:x"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(contains(result.err, "cannot load " + copy)) << result.err;
+    EXPECT_EQ(result.out, "");
 }
 
 } // namespace
