@@ -184,8 +184,9 @@ void Checker::Unrecognised(long line, const std::string& text) {
                      "parse, or a part longer than 1023 characters");
         break;
     case '{':
-        Report(line, "group begin not read: no blank after the brace, or a name longer than "
-                     "1023 characters");
+        Report(line, "group begin not read: no blank after the brace, a name longer than 1023 "
+                     "characters, or more than " +
+                         std::to_string(TextTreeStream::MaxDepth) + " groups deep");
         break;
     case '}':
         Report(line, groups.empty()

@@ -210,7 +210,7 @@ LONG TextTreeStream::BeginGroup(LPCSTR name) {
     if (name == nullptr) {
         name = "";
     }
-    if (!CanWrite() || !WriteLine("{ %s:\n", name)) {
+    if (!CanWrite() || GetDepth() >= MaxDepth || !WriteLine("{ %s:\n", name)) {
         return 0;
     }
     if (!PushGroup(name, Tell())) {
@@ -403,7 +403,7 @@ LONG TextTreeStream::ParseArrayEnd(LPCSTR text) {
 }
 
 LONG TextTreeStream::ParseGroupBegin(LPCSTR text) {
-    if (openArray != nullptr || !IsBlankOrLineBreak(text[0])) {
+    if (openArray != nullptr || GetDepth() >= MaxDepth || !IsBlankOrLineBreak(text[0])) {
         return LineUnknown;
     }
     text = SkipBlanks(text);

@@ -25,7 +25,8 @@ enum StreamMode : LONG {
 //
 // Limits: a line is read in pieces of at most 4095 characters, each taken
 // as a line of its own; a name, type name or value text longer than 1023
-// characters makes its line unrecognised. A group or array without a name
+// characters makes its line unrecognised, and so does a group begin line
+// deeper than MaxDepth groups (which BeginGroup refuses too). A group or array without a name
 // is written with an empty one ("{ :", "} ;"); the reader accepts such
 // lines, and an end line with an empty name closes them.
 class TextTreeStream : public TreeStream {
@@ -85,6 +86,11 @@ public:
     // The limits of the format.
     static constexpr int LineSize = 4096;  // a line and its NUL
     static constexpr int FieldSize = 1024; // a name, type name or value text and its NUL
+    // The group-name stack grows by exactly what each entry needs and is
+    // scanned from its start, so its cost rises with the square of the depth:
+    // without a bound, a few megabytes of begin lines would keep a reader
+    // busy for minutes.
+    static constexpr LONG MaxDepth = 1024;
 
 private:
     // Where a search started: its depth, and the innermost group's name and

@@ -280,4 +280,19 @@ TEST_F(FolderTextTest, GroupsNestedTooDeeplyAreSkipped) {
     EXPECT_EQ(folder->RecordByName("after")->GetInt(), 2);
 }
 
+TEST_F(FolderTextTest, ATreeTooDeepForTheFormatIsNotSavedAsWhole) {
+    Folder* saved = FileFolder("deep.txt");
+    Folder* level = saved;
+    for (LONG i = 0; i <= TextTreeStream::MaxDepth; ++i) {
+        level = level->GetOrAddFolder("g");
+    }
+    level->AddInt("lost", 1, nullptr);
+    EXPECT_EQ(saved->Save(), 0) << "a failure, not a silent loss";
+    std::string text = ReadText(saved->GetName());
+    EXPECT_EQ(text.find("lost"), std::string::npos);
+    Folder* loaded = FileFolder("deep.txt");
+    loaded->Load();
+    EXPECT_EQ(loaded->GetCount(), 1) << "what was written is balanced";
+}
+
 } // namespace

@@ -192,6 +192,25 @@ TEST_F(TextTreeStreamTest, LimitsAreKeptWithoutOverflow) {
     EXPECT_EQ(reader->GetDepth(), 0);
 }
 
+TEST_F(TextTreeStreamTest, GroupsAreNotNestedBeyondTheDepthLimit) {
+    std::string written = Written([](TextTreeStream& s) {
+        for (LONG i = 0; i < TextTreeStream::MaxDepth; ++i) {
+            ASSERT_EQ(s.BeginGroup("g"), 1);
+        }
+        EXPECT_EQ(s.BeginGroup("g"), 0);
+        EXPECT_EQ(s.GetDepth(), TextTreeStream::MaxDepth);
+        while (s.EndGroup()) {
+        }
+    });
+    std::string beginLines = written.substr(0, written.rfind('\n', written.find('}')) + 1);
+    std::string tooDeep = "{ g:\n" + beginLines + "(int)x=1\n";
+    std::vector<LONG> kinds = Kinds(tooDeep);
+    EXPECT_EQ(kinds[TextTreeStream::MaxDepth - 1], LineGroupBegin);
+    EXPECT_EQ(kinds[TextTreeStream::MaxDepth], LineUnknown);
+    EXPECT_EQ(kinds.back(), LineInt);
+    EXPECT_EQ(reader->GetDepth(), TextTreeStream::MaxDepth);
+}
+
 TEST_F(TextTreeStreamTest, ReadsAndCountsTheBytesOfAnArray) {
     TextTreeStream* s = Reading("[ Data[Raw]:\n  a\n\nzz\n1FF\n] Data;\n(int)after=1\n");
     s->NextLine();
