@@ -64,7 +64,8 @@ int Cat(const std::string& path) {
     }
     TextTreeStream out(stdout, StreamWrite, "standard output");
     if (!folder.WriteTo(&out) || !out.Flush()) {
-        std::fprintf(stderr, "hollin-tree: cannot write the tree to standard output\n");
+        std::fprintf(stderr, "hollin-tree: cannot write all of the tree to standard output: the "
+                             "output failed, or a name the format cannot carry was left out\n");
         return Problems;
     }
     return Success;

@@ -101,6 +101,33 @@ bool ClosesGroup(LPCSTR endName, LPCSTR entry) {
     return lstrcmpiA(endName, entry) == 0;
 }
 
+// Whether `text` reads back as written where it stands in a line: no line
+// break, none of the `stops` that would end its part of the line early, no
+// leading blank where the reader skips blanks, and room in a field. Adds
+// its length to `*length`.
+bool Fits(LPCSTR text, LPCSTR stops, bool leadingBlankKept, size_t* length) {
+    if (text == nullptr) {
+        return true;
+    }
+    if (!leadingBlankKept && IsBlank(text[0])) {
+        return false;
+    }
+    size_t size = std::strlen(text);
+    if (text[std::strcspn(text, stops)] != '\0' || std::strpbrk(text, "\r\n") != nullptr) {
+        return false;
+    }
+    *length += size;
+    return *length < size_t(TextTreeStream::FieldSize);
+}
+
+// A name and its bracketed index, as a group, array or value line holds them.
+bool NameFits(LPCSTR name, LPCSTR nameStops, LPCSTR index, LPCSTR indexStops,
+              bool leadingBlankKept) {
+    size_t length = index != nullptr ? 2 : 0; // the brackets
+    return Fits(name, nameStops, leadingBlankKept, &length) &&
+           Fits(index, indexStops, true, &length);
+}
+
 struct TypeName {
     LPCSTR name;
     LONG kind;
@@ -206,11 +233,24 @@ LONG TextTreeStream::WriteLine(const char* format, ...) {
     return written ? 1 : 0;
 }
 
+// A line the format cannot carry is not written, and the stream counts it as
+// a failed write, so that a Save reports it.
+LONG TextTreeStream::Refuse() {
+    writeFailed = true;
+    return 0;
+}
+
 LONG TextTreeStream::BeginGroup(LPCSTR name) {
     if (name == nullptr) {
         name = "";
     }
-    if (!CanWrite() || GetDepth() >= MaxDepth || !WriteLine("{ %s:\n", name)) {
+    if (!CanWrite()) {
+        return 0;
+    }
+    if (GetDepth() >= MaxDepth || !NameFits(name, ":;", nullptr, "", false)) {
+        return Refuse();
+    }
+    if (!WriteLine("{ %s:\n", name)) {
         return 0;
     }
     if (!PushGroup(name, Tell())) {
@@ -238,6 +278,9 @@ LONG TextTreeStream::BeginArray(LPCSTR name, LPCSTR index) {
     }
     if (name == nullptr) {
         name = "";
+    }
+    if (!NameFits(name, ":;[", index, "]:", false)) {
+        return Refuse();
     }
     openArray = CopyText(name);
     if (openArray == nullptr) {
@@ -269,6 +312,13 @@ LONG TextTreeStream::WriteBytes(const BYTE* data, LONG count) {
 LONG TextTreeStream::WriteValueLine(LPCSTR type, LPCSTR name, LPCSTR index, LPCSTR valueText) {
     if (name == nullptr) {
         name = "";
+    }
+    size_t valueLength = 0;
+    if (!CanWrite()) {
+        return 0;
+    }
+    if (!NameFits(name, "=[", index, "]=", true) || !Fits(valueText, "", true, &valueLength)) {
+        return Refuse();
     }
     return index != nullptr ? WriteLine("(%s)%s[%s]=%s\n", type, name, index, valueText)
                             : WriteLine("(%s)%s=%s\n", type, name, valueText);

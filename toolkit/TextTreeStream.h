@@ -26,7 +26,10 @@ enum StreamMode : LONG {
 // Limits: a line is read in pieces of at most 4095 characters, each taken
 // as a line of its own; a name, type name or value text longer than 1023
 // characters makes its line unrecognised, and so does a group begin line
-// deeper than MaxDepth groups (which BeginGroup refuses too). A group or array without a name
+// deeper than MaxDepth groups. The writers refuse what would not read back
+// as written (too deep, too long, a line break, a name holding what ends it
+// in its line, such as a colon in a group's name), and Flush then reports a
+// failed write. A group or array without a name
 // is written with an empty one ("{ :", "} ;"); the reader accepts such
 // lines, and an end line with an empty name closes them.
 class TextTreeStream : public TreeStream {
@@ -103,6 +106,7 @@ private:
 
     void Open(LPCSTR path);
     bool CanWrite() const;
+    LONG Refuse();
     LONG WriteLine(const char* format, ...);
     LONG WriteValueLine(LPCSTR type, LPCSTR name, LPCSTR index, LPCSTR valueText);
     template <typename Number>

@@ -280,6 +280,18 @@ TEST_F(FolderTextTest, GroupsNestedTooDeeplyAreSkipped) {
     EXPECT_EQ(folder->RecordByName("after")->GetInt(), 2);
 }
 
+TEST_F(FolderTextTest, WhatTheFormatCannotCarryIsReportedNotCorrupted) {
+    Folder* saved = FileFolder("odd.txt");
+    saved->AddString("note", "line one\nline two", nullptr);
+    saved->AddInt("kept", 1, nullptr);
+    saved->GetOrAddFolder("12:30")->AddInt("inside", 2, nullptr);
+    saved->GetOrAddFolder("after")->AddInt("also kept", 3, nullptr);
+    EXPECT_EQ(saved->Save(), 0);
+    Folder* loaded = FileFolder("odd.txt");
+    ASSERT_EQ(loaded->Load(), 1);
+    EXPECT_EQ(Describe(*loaded), "R kept { 6:=1 } F after [R also kept { 6:=3 } ] ");
+}
+
 TEST_F(FolderTextTest, ATreeTooDeepForTheFormatIsNotSavedAsWhole) {
     Folder* saved = FileFolder("deep.txt");
     Folder* level = saved;

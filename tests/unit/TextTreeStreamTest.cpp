@@ -113,6 +113,26 @@ TEST_F(TextTreeStreamTest, NamelessGroupsAndArraysAreWrittenWithEmptyNamesAndRea
     EXPECT_EQ(reader->GetDepth(), 0);
 }
 
+TEST_F(TextTreeStreamTest, WritersRefuseWhatWouldNotReadBackAsWritten) {
+    std::string text = Written([](TextTreeStream& s) {
+        EXPECT_EQ(s.BeginGroup("a:b"), 0);
+        EXPECT_EQ(s.BeginGroup("a;b"), 0);
+        EXPECT_EQ(s.BeginGroup(" lead"), 0);
+        EXPECT_EQ(s.BeginArray("r[1]", nullptr), 0);
+        EXPECT_EQ(s.BeginArray("r", "a:b"), 0);
+        EXPECT_EQ(s.WriteInt("r=x", 1, nullptr), 0);
+        EXPECT_EQ(s.WriteInt("r", 1, "i]"), 0);
+        EXPECT_EQ(s.WriteString("s", "two\nlines", nullptr), 0);
+        EXPECT_EQ(s.WriteString("s", std::string(1024, 'v').c_str(), nullptr), 0);
+        EXPECT_EQ(s.WriteInt(std::string(1020, 'n').c_str(), 1, "ab"), 0) << "name[index] too long";
+        EXPECT_EQ(s.WriteInt("r", 1, "12:30"), 1);
+        EXPECT_EQ(s.WriteString(" r", " kept ", nullptr), 1);
+        EXPECT_EQ(s.GetDepth(), 0);
+        EXPECT_EQ(s.Flush(), 0) << "the refused lines count as failed writes";
+    });
+    EXPECT_EQ(text, "(int)r[12:30]=1\n(string) r= kept \n");
+}
+
 TEST_F(TextTreeStreamTest, WritersRefuseAStreamOpenedForReading) {
     TextTreeStream* stream = Reading("(int)x=1\n");
     EXPECT_EQ(stream->BeginGroup("g"), 0);
