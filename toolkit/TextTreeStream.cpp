@@ -47,13 +47,10 @@ LPCSTR FindInLine(LPCSTR text, char wanted) {
     return nullptr;
 }
 
-// The characters from `text` up to `stop` or the line's end.
+// Where the part of a line that starts at `text` ends: at `stop` or at the
+// line's end.
 LPCSTR EndOfField(LPCSTR text, char stop) {
-    LPCSTR found = FindInLine(text, stop);
-    if (found != nullptr) {
-        return found;
-    }
-    while (!IsLineEnd(*text)) {
+    while (!IsLineEnd(*text) && *text != stop) {
         ++text;
     }
     return text;
