@@ -1,0 +1,78 @@
+#include "toolkit/NamedObject.h"
+
+#include <cstring>
+#include <new>
+
+LPSTR CopyText(LPCSTR text) {
+    if (text == nullptr) {
+        return nullptr;
+    }
+    size_t size = std::strlen(text) + 1;
+    auto* copy = new (std::nothrow) char[size];
+    if (copy != nullptr) {
+        std::memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+NamedObject::NamedObject() : name(nullptr) {}
+
+NamedObject::NamedObject(LPCSTR text) : name(nullptr) {
+    SetName(text);
+}
+
+NamedObject::NamedObject(const NamedObject& other) : RefObject(other), name(nullptr) {
+    SetName(other.name);
+}
+
+NamedObject::~NamedObject() {
+    delete[] name;
+}
+
+ObjectInterface* NamedObject::GetInterface(LONG id) {
+    if (id == NamedInterfaceId) {
+        return new (std::nothrow) NamedInterface(this);
+    }
+    return RefObject::GetInterface(id);
+}
+
+NamedObject* NamedObject::Clone() {
+    return new (std::nothrow) NamedObject(*this);
+}
+
+void NamedObject::SetName(LPCSTR text) {
+    LPSTR copy = (text != nullptr && text[0] != '\0') ? CopyText(text) : nullptr;
+    delete[] name;
+    name = copy;
+}
+
+LONG NamedObject::NameEquals(LPCSTR text) const {
+    if (name == nullptr || text == nullptr) {
+        return 0;
+    }
+    return lstrcmpiA(name, text) == 0 ? 1 : 0;
+}
+
+NamedObject* NamedObject::MatchName(LPCSTR text) {
+    return NameEquals(text) ? this : nullptr;
+}
+
+void NamedInterface::SetName(LPCSTR text) {
+    Named()->SetName(text);
+}
+
+LPCSTR NamedInterface::GetName() {
+    return Named()->GetName();
+}
+
+LONG NamedInterface::NameEquals(LPCSTR text) {
+    return Named()->NameEquals(text);
+}
+
+NamedObject* NamedInterface::MatchName(LPCSTR text) {
+    return Named()->MatchName(text);
+}
+
+NamedObject* NamedInterface::Clone() {
+    return Named()->Clone();
+}
