@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The Windows build end to end under Wine, with Wine's own regsvr32, registry,
+# oleaut32 and urlmon, in a Wine prefix made for this run:
+#
+#   1. regsvr32 /s hollin.dll, and the registry holds every key of the class,
+#      the type library and the URL scheme's handler;
+#   2. urlbind (a browser-like urlmon host) opens dnswhois URLs against the
+#      project's whois server running on Linux loopback, and gets the page
+#      bytes that the native dnswhois host gets from hollin.so for the same
+#      URL and server; a URL with a syntax error gets the status-3 page;
+#   3. regsvr32 /u /s removes the script's keys, keeps CLSID, and leaves the
+#      handler's "CLSID" empty.
+#
+#   scripts/wine-e2e.sh NATIVE_BUILD_DIR WINDOWS_BUILD_DIR
+set -uo pipefail
+
+if [ $# -ne 2 ] || [ "$1" = --help ]; then
+    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+    [ $# -eq 2 ] && exit 0 || exit 2
+fi
+native=$(cd "$1" && pwd)
+windows=$(cd "$2" && pwd)
+for file in "$native/hollin-whoisd" "$native/dnswhois" "$native/hollin.so" \
+    "$windows/hollin.dll" "$windows/urlbind.exe"; do
+    if [ ! -e "$file" ]; then
+        echo "wine-e2e: $file is missing: build both targets first" >&2
+        exit 2
+    fi
+done
+
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY
+server_pid=
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    wineserver -k 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+check() { # check DESCRIPTION COMMAND...
+    local description=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok      $description"
+    else
+        failed=$((failed + 1))
+        echo "FAILED  $description"
+    fi
+}
+
+# --- the registry, read back with Wine's reg ------------------------------------------
+
+# The data of a REG_SZ value (NAME empty: the default value), or exit 1.
+registry_value() {
+    local key=$1 name=$2 output
+    if [ -z "$name" ]; then
+        output=$(wine reg query "$key" /ve 2>/dev/null) || return 1
+    else
+        output=$(wine reg query "$key" /v "$name" 2>/dev/null) || return 1
+    fi
+    printf '%s\n' "$output" | tr -d '\r' | sed -n 's/^    .*    REG_SZ    \{0,1\}//p' | head -n 1
+}
+value_is() {
+    local value
+    value=$(registry_value "$1" "$2") || return 1
+    [ "$value" = "$3" ]
+}
+key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+key_missing() { ! key_exists "$1"; }
+
+CLSID='{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}'
+LIBID='{5D1C7E20-83A4-4B61-9E07-2C44D8A1B6F3}'
+IID='{5D1C7E2E-83A4-4B61-9E07-2C44D8A1B6F3}'
+CLASS="HKCR\\CLSID\\$CLSID"
+HANDLER='HKCR\PROTOCOLS\Handler\dnswhois'
+DLL='C:\hollin\hollin.dll'
+
+echo "== a Wine prefix of this run's own"
+wineboot --init >"$work/wineboot.log" 2>&1 && wineserver --wait
+mkdir -p "$WINEPREFIX/drive_c/hollin"
+cp "$windows/hollin.dll" "$windows/urlbind.exe" "$WINEPREFIX/drive_c/hollin/"
+
+echo "== regsvr32 /s hollin.dll"
+check "regsvr32 /s succeeds" wine regsvr32 /s "$DLL"
+check "ProgID: its name" value_is 'HKCR\Tervask.WhoIsProtocol.1' '' 'LocalFileProtocol Class'
+check "ProgID: its class" value_is 'HKCR\Tervask.WhoIsProtocol.1\CLSID' '' "$CLSID"
+check "version-independent ProgID: its name" \
+    value_is 'HKCR\Tervask.WhoIsProtocol' '' 'LocalFileProtocol Class'
+check "version-independent ProgID: its class" \
+    value_is 'HKCR\Tervask.WhoIsProtocol\CLSID' '' "$CLSID"
+check "version-independent ProgID: its current version" \
+    value_is 'HKCR\Tervask.WhoIsProtocol\CurVer' '' 'Tervask.WhoIsProtocol.1'
+check "class: its name" value_is "$CLASS" '' 'LocalFileProtocol Class'
+check "class: ProgID" value_is "$CLASS\\ProgID" '' 'Tervask.WhoIsProtocol.1'
+check "class: VersionIndependentProgID" \
+    value_is "$CLASS\\VersionIndependentProgID" '' 'Tervask.WhoIsProtocol'
+check "class: InprocServer32 is the library's path" value_is "$CLASS\\InprocServer32" '' "$DLL"
+check "class: ThreadingModel" value_is "$CLASS\\InprocServer32" ThreadingModel Apartment
+check "class: TypeLib" value_is "$CLASS\\TypeLib" '' "$LIBID"
+check "handler: CLSID" value_is "$HANDLER" CLSID "$CLSID"
+check "type library: registered" value_is "HKCR\\TypeLib\\$LIBID\\1.0" '' 'hollin 1.0 Type Library'
+check "type library: its file" value_is "HKCR\\TypeLib\\$LIBID\\1.0\\0\\win32" '' "$DLL"
+check "type library: its interface" value_is "HKCR\\Interface\\$IID" '' ILocalFileProtocol
+
+echo "== pages through urlmon and through the native host"
+"$native/hollin-whoisd" --port 0 --port-file "$work/port" --record "$work/received" \
+    2>"$work/whoisd.log" &
+server_pid=$!
+for _ in $(seq 1 100); do
+    [ -s "$work/port" ] && break
+    sleep 0.05
+done
+port=$(cat "$work/port")
+
+# Both hosts open URL; their pages must be the same bytes.
+same_page() {
+    local url=$1 name=$2
+    wine 'C:\hollin\urlbind.exe' --output "C:\\hollin\\$name.html" "$url" || return 1
+    "$native/dnswhois" --library "$native/hollin.so" --output "$work/$name.native.html" "$url" ||
+        return 1
+    cmp -s "$WINEPREFIX/drive_c/hollin/$name.html" "$work/$name.native.html"
+}
+# A connection reset after part of a reply is left out: under Wine, recv
+# reports it as an orderly close, so the Windows page lacks the Socket Error
+# lines that Linux and Windows itself give.
+for query in example.com hostile large drip close; do
+    check "the page for $query is the native page, byte for byte" \
+        same_page "dnswhois://127.0.0.1:$port/$query" "$query"
+done
+check "the empty query's page is the native page" same_page "dnswhois://127.0.0.1:$port/" empty
+check "the whois server saw the query and one line feed" grep -qx '"example.com\\n"' "$work/received"
+check "a syntax error gets the native status-3 page" same_page 'dnswhois:x' syntax
+check "the status-3 page says so" grep -q 'Syntax error in the URL' "$work/syntax.native.html"
+
+echo "== regsvr32 /u /s hollin.dll"
+check "regsvr32 /u /s succeeds" wine regsvr32 /u /s "$DLL"
+for key in 'HKCR\Tervask.WhoIsProtocol.1' 'HKCR\Tervask.WhoIsProtocol' "$CLASS" \
+    "HKCR\\TypeLib\\$LIBID" "HKCR\\Interface\\$IID"; do
+    check "removed: $key" key_missing "$key"
+done
+check "kept: HKCR\\CLSID" key_exists 'HKCR\CLSID'
+check "handler: CLSID is the empty string" value_is "$HANDLER" CLSID ''
+check "a second regsvr32 /u /s succeeds" wine regsvr32 /u /s "$DLL"
+check "handler: CLSID is still the empty string" value_is "$HANDLER" CLSID ''
+
+echo
+echo "wine end to end: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
