@@ -39,6 +39,24 @@ TEST(LocalFileProtocol, TimeOutsEndASilentExchange) {
               StatusLines(StatusSocketError));
 }
 
+TEST(LocalFileProtocol, AConnectionThatIsNeverMadeTimesOut) {
+    FullListener listener;
+    TestSink sink;
+    std::string narrow = "dnswhois://127.0.0.1:" + std::to_string(listener.Port()) + "/q";
+    std::u16string url(narrow.begin(), narrow.end());
+    WhoisRequest request(&sink, reinterpret_cast<LPCWSTR>(url.c_str()));
+    request.SetTimeouts(300, WhoisRequest::ReceiveTimeout);
+    ASSERT_EQ(request.Parse(), 1);
+    ASSERT_EQ(request.Start(), 1);
+    EXPECT_FALSE(sink.WaitForCompletion(100)) << "the connection is waited for, not refused";
+    EXPECT_TRUE(sink.WaitForCompletion());
+    request.Wait(INFINITE);
+    EXPECT_EQ(request.GetExitCode(), DWORD(StatusConnectFailed));
+    ByteBuffer* reply = request.GetStream()->GetIncoming();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply->GetData()), reply->GetLength()),
+              StatusLines(StatusConnectFailed));
+}
+
 // An outer object that answers only IUnknown itself and counts its references.
 struct Outer : IUnknown {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {

@@ -12,14 +12,14 @@ struct WinsockSession {
     ~WinsockSession() { WSACleanup(); }
 };
 
-SOCKET listenOnLoopback(WORD& port) {
+SOCKET listenOnLoopback(WORD& port, int backlog = 8) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(s, 8);
+    listen(s, backlog);
     int length = sizeof address;
     getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
@@ -136,4 +136,30 @@ void LoopbackServer::Answer(SOCKET client) {
                    sizeof hard);
     }
     closesocket(client);
+}
+
+FullListener::FullListener() {
+    static WinsockSession winsock;
+    listener = listenOnLoopback(port, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    // Fill the queue: each of these completes into it, or is already left
+    // waiting; either way, the next one finds no room.
+    for (int i = 0; i < 4; ++i) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        u_long nonBlocking = 1;
+        ioctlsocket(s, FIONBIO, &nonBlocking);
+        connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        queued.push_back(s);
+    }
+    Sleep(50);
+}
+
+FullListener::~FullListener() {
+    for (SOCKET s : queued) {
+        closesocket(s);
+    }
+    closesocket(listener);
 }

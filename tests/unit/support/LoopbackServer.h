@@ -11,6 +11,23 @@
 #include <thread>
 #include <vector>
 
+// A listener on 127.0.0.1 that accepts nobody and whose queue of pending
+// connections is full, so that a new connection is never made: the system
+// drops its handshake, and connect waits.
+class FullListener {
+public:
+    FullListener();
+    ~FullListener();
+    FullListener(const FullListener&) = delete;
+    FullListener& operator=(const FullListener&) = delete;
+    WORD Port() const { return port; }
+
+private:
+    SOCKET listener = INVALID_SOCKET;
+    std::vector<SOCKET> queued;
+    WORD port = 0;
+};
+
 class LoopbackServer {
 public:
     enum class Action {

@@ -97,6 +97,38 @@ TEST_P(ProtocolScenario, AnOversizedReplyIsCutCleanly) {
     EXPECT_TRUE(IsCutHead(kept, escaped)) << "the reply's head, escaped, with no gap";
 }
 
+TEST_P(ProtocolScenario, AbortWakesAWorkerWaitingForAConnection) {
+    FullListener listener;
+    Browser browser(GetParam());
+    browser.Start("dnswhois://127.0.0.1:" + std::to_string(listener.Port()) + "/q");
+    Sleep(100);
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(browser.protocol->Abort(E_ABORT, 0), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5))
+        << "Abort must not wait for the connect time-out";
+    EXPECT_EQ(browser.sink.resultReports + browser.sink.otherReports, 0);
+}
+
+TEST_P(ProtocolScenario, FailureLinesAfterAnOversizedReplyAreKept) {
+#ifdef _WIN32
+    GTEST_SKIP() << "this test's server cannot reset a connection under Wine";
+#endif
+    std::string reply;
+    for (int i = 0; reply.size() < 100000; ++i) {
+        reply += "line " + std::to_string(i) + "\n";
+    }
+    LoopbackServer server(Action::ResetAfterReply, reply);
+    Browser browser(GetParam());
+    std::string page = browser.Open(UrlFor(server, "big-then-reset.example"));
+    std::string tail =
+        std::string(PageCutNoticeLine) + "\n" + StatusLines(StatusSocketError) + PageTrailer;
+    ASSERT_GT(page.size(), tail.size());
+    EXPECT_EQ(page.substr(page.size() - tail.size()), tail)
+        << "the cut notice, the failure's lines and the closing lines all stand";
+    EXPECT_TRUE(IsCutHead(
+        page.substr(PageHeader.size(), page.size() - PageHeader.size() - tail.size()), reply));
+}
+
 TEST_P(ProtocolScenario, FailuresBecomeTheirLines) {
     struct Case {
         std::string url;
