@@ -135,8 +135,10 @@ HRESULT STDMETHODCALLTYPE LocalFileProtocol::Start(LPCWSTR url, IInternetProtoco
         return E_OUTOFMEMORY;
     }
     request->ReportMimeType();
-    if (request->Parse()) {
-        request->Start();
+    if (request->Parse() && !request->Start()) {
+        // No worker thread: the request was never sent. That is what the
+        // "not processed" lines say, and the host still gets its completion.
+        request->ReportStatus(StatusNotProcessed);
     }
     return S_OK;
 }
