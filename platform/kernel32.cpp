@@ -70,11 +70,13 @@ HANDLE registerHandle(KernelObject* object) {
 }
 
 // Looks a handle up and takes a reference on it, so that a concurrent
-// CloseHandle cannot free the object while the caller uses it.
-KernelObject* acquire(HANDLE handle, ObjectKind kind) {
+// CloseHandle cannot free the object while the caller uses it. A `kind` given
+// must match the object's.
+KernelObject* acquire(HANDLE handle, const ObjectKind* kind) {
     auto* object = static_cast<KernelObject*>(handle);
     std::lock_guard<std::mutex> guard(tableLock());
-    if (handle == nullptr || liveHandles().count(object) == 0 || object->kind != kind) {
+    if (handle == nullptr || liveHandles().count(object) == 0 ||
+        (kind != nullptr && object->kind != *kind)) {
         lastError = ERROR_INVALID_HANDLE;
         return nullptr;
     }
@@ -82,15 +84,12 @@ KernelObject* acquire(HANDLE handle, ObjectKind kind) {
     return object;
 }
 
+KernelObject* acquire(HANDLE handle, ObjectKind kind) {
+    return acquire(handle, &kind);
+}
+
 KernelObject* acquireAny(HANDLE handle) {
-    auto* object = static_cast<KernelObject*>(handle);
-    std::lock_guard<std::mutex> guard(tableLock());
-    if (handle == nullptr || liveHandles().count(object) == 0) {
-        lastError = ERROR_INVALID_HANDLE;
-        return nullptr;
-    }
-    object->refs.fetch_add(1);
-    return object;
+    return acquire(handle, nullptr);
 }
 
 void releaseObject(KernelObject* object) {
