@@ -240,20 +240,8 @@ bool readRegistryText(HKEY root, const std::string& path, const char* name, std:
 
 // "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}" to a CLSID.
 bool parseClassId(const std::string& text, CLSID& classId) {
-    unsigned int d1, d2, d3, b[8];
-    char end = 0;
-    if (text.size() != 38 ||
-        std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}%c", &d1, &d2, &d3, &b[0],
-                    &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &end) != 11) {
-        return false;
-    }
-    classId.Data1 = d1;
-    classId.Data2 = WORD(d2);
-    classId.Data3 = WORD(d3);
-    for (int i = 0; i < 8; ++i) {
-        classId.Data4[i] = BYTE(b[i]);
-    }
-    return true;
+    std::u16string wide(text.begin(), text.end());
+    return CLSIDFromString(wide.c_str(), &classId) == S_OK;
 }
 
 // Finds the handler of the URL's scheme as urlmon does: the scheme's

@@ -56,5 +56,11 @@ protected:
 extern const IID IID_IUnknown;
 extern const IID IID_IClassFactory;
 
+#define CO_E_CLASSSTRING ((HRESULT)0x800401F3L)
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" to a CLSID; CO_E_CLASSSTRING for
+// any other text. (Windows also looks ProgIDs up; nothing here needs that.)
+HRESULT CLSIDFromString(const OLECHAR* text, CLSID* classId);
+
 LPVOID CoTaskMemAlloc(SIZE_T bytes);
 void CoTaskMemFree(LPVOID memory);

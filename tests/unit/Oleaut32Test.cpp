@@ -61,3 +61,18 @@ TEST(Oleaut32Strings, LengthIsKeptBesideTheText) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Ole32, ClassIdentifiersReadFromText) {
+    CLSID classId = {};
+    EXPECT_EQ(CLSIDFromString(WIDE_TEXT("{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}"), &classId), S_OK);
+    const CLSID expected = {
+        0x5D1C7E2F, 0x83A4, 0x4B61, {0x9E, 0x07, 0x2C, 0x44, 0xD8, 0xA1, 0xB6, 0xF3}};
+    EXPECT_TRUE(IsEqualCLSID(classId, expected));
+    EXPECT_EQ(CLSIDFromString(WIDE_TEXT("{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6FZ}"), &classId),
+              CO_E_CLASSSTRING);
+    EXPECT_EQ(CLSIDFromString(WIDE_TEXT("{5D1C7E2F-83A4-4B61-9E07}"), &classId), CO_E_CLASSSTRING);
+}
+
+} // namespace
