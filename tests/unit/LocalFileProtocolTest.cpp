@@ -22,39 +22,46 @@ INSTANTIATE_TEST_SUITE_P(StaticLibrary, ProtocolScenario, testing::Values(static
                              return std::string(info.param.name);
                          });
 
+// A request run on its own, with time-outs of the test's choosing.
+class TimedRequest {
+public:
+    TimedRequest(const std::string& url, DWORD connectTimeout, DWORD receiveTimeout)
+        : wideUrl(url.begin(), url.end()),
+          request(&sink, reinterpret_cast<LPCWSTR>(wideUrl.c_str())) {
+        request.SetTimeouts(connectTimeout, receiveTimeout);
+    }
+    std::string Reply() const {
+        ByteBuffer* reply = request.GetStream()->GetIncoming();
+        return std::string(reinterpret_cast<const char*>(reply->GetData()), reply->GetLength());
+    }
+
+    TestSink sink;
+    std::u16string wideUrl;
+    WhoisRequest request;
+};
+
 TEST(LocalFileProtocol, TimeOutsEndASilentExchange) {
     LoopbackServer silent(Action::Silent);
-    TestSink sink;
-    std::string narrow = UrlFor(silent, "slow");
-    std::u16string url(narrow.begin(), narrow.end());
-    WhoisRequest request(&sink, reinterpret_cast<LPCWSTR>(url.c_str()));
-    request.SetTimeouts(WhoisRequest::ConnectTimeout, 200);
-    ASSERT_EQ(request.Parse(), 1);
-    ASSERT_EQ(request.Start(), 1);
-    EXPECT_TRUE(sink.WaitForCompletion());
-    request.Wait(INFINITE);
-    EXPECT_EQ(request.GetExitCode(), DWORD(StatusSocketError));
-    ByteBuffer* reply = request.GetStream()->GetIncoming();
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply->GetData()), reply->GetLength()),
-              StatusLines(StatusSocketError));
+    TimedRequest timed(UrlFor(silent, "slow"), WhoisRequest::ConnectTimeout, 200);
+    ASSERT_EQ(timed.request.Parse(), 1);
+    ASSERT_EQ(timed.request.Start(), 1);
+    EXPECT_TRUE(timed.sink.WaitForCompletion());
+    timed.request.Wait(INFINITE);
+    EXPECT_EQ(timed.request.GetExitCode(), DWORD(StatusSocketError));
+    EXPECT_EQ(timed.Reply(), StatusLines(StatusSocketError));
 }
 
 TEST(LocalFileProtocol, AConnectionThatIsNeverMadeTimesOut) {
     FullListener listener;
-    TestSink sink;
-    std::string narrow = "dnswhois://127.0.0.1:" + std::to_string(listener.Port()) + "/q";
-    std::u16string url(narrow.begin(), narrow.end());
-    WhoisRequest request(&sink, reinterpret_cast<LPCWSTR>(url.c_str()));
-    request.SetTimeouts(300, WhoisRequest::ReceiveTimeout);
-    ASSERT_EQ(request.Parse(), 1);
-    ASSERT_EQ(request.Start(), 1);
-    EXPECT_FALSE(sink.WaitForCompletion(100)) << "the connection is waited for, not refused";
-    EXPECT_TRUE(sink.WaitForCompletion());
-    request.Wait(INFINITE);
-    EXPECT_EQ(request.GetExitCode(), DWORD(StatusConnectFailed));
-    ByteBuffer* reply = request.GetStream()->GetIncoming();
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply->GetData()), reply->GetLength()),
-              StatusLines(StatusConnectFailed));
+    TimedRequest timed("dnswhois://127.0.0.1:" + std::to_string(listener.Port()) + "/q", 300,
+                       WhoisRequest::ReceiveTimeout);
+    ASSERT_EQ(timed.request.Parse(), 1);
+    ASSERT_EQ(timed.request.Start(), 1);
+    EXPECT_FALSE(timed.sink.WaitForCompletion(100)) << "the connection is waited for, not refused";
+    EXPECT_TRUE(timed.sink.WaitForCompletion());
+    timed.request.Wait(INFINITE);
+    EXPECT_EQ(timed.request.GetExitCode(), DWORD(StatusConnectFailed));
+    EXPECT_EQ(timed.Reply(), StatusLines(StatusConnectFailed));
 }
 
 // An outer object that answers only IUnknown itself and counts its references.
