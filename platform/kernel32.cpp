@@ -32,7 +32,14 @@
 
 namespace {
 
-thread_local DWORD lastError = 0;
+// hollin.so is loaded with dlopen, so its thread-locals would normally live in
+// dynamic TLS and be reached through __tls_get_addr. ThreadSanitizer's hook on
+// that call sometimes faults for threads started inside a dlopen'ed library; the
+// initial-exec model puts these few bytes in glibc's static reserve for
+// dlopen'ed modules and avoids the call altogether (it is also cheaper).
+#define HOLLIN_STATIC_TLS __attribute__((tls_model("initial-exec")))
+
+thread_local DWORD lastError HOLLIN_STATIC_TLS = 0;
 
 // --- the handle table --------------------------------------------------------------
 
@@ -119,7 +126,7 @@ private:
 // --- threads ---------------------------------------------------------------------
 
 std::atomic<DWORD> nextThreadId{1000};
-thread_local DWORD currentThreadId = 0;
+thread_local DWORD currentThreadId HOLLIN_STATIC_TLS = 0;
 
 enum class ThreadState { Suspended, Running, Ended };
 
