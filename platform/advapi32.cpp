@@ -10,7 +10,6 @@
 // rights, setting and deleting values KEY_SET_VALUE.
 #include "platform/advapi32.h"
 
-#include "platform/kernel32.h"
 #include "platform/registryfile.h"
 
 #include <unistd.h>
@@ -22,6 +21,7 @@
 #include <unordered_set>
 
 using registry::Key;
+using registry::sameName;
 using registry::Tree;
 using registry::Value;
 
@@ -126,10 +126,6 @@ HKEY newHandle(int root, std::vector<std::string> path, REGSAM access) {
         throw;
     }
     return reinterpret_cast<HKEY>(open);
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
 // Handles of this process to the deleted key or to keys below it answer

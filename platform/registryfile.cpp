@@ -38,10 +38,6 @@ bool lessName(const std::unique_ptr<Key>& key, const std::string& name) {
     return lstrcmpiA(key->name.c_str(), name.c_str()) < 0;
 }
 
-bool sameName(const std::string& a, const std::string& b) {
-    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
-}
-
 // --- writing -------------------------------------------------------------------------
 
 // Regedit escapes only these two characters inside quotes.
@@ -466,6 +462,10 @@ std::string homeFolder() {
 } // namespace
 
 // --- keys ------------------------------------------------------------------------------
+
+bool sameName(const std::string& a, const std::string& b) {
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
 
 Key* Key::findSubkey(const std::string& subName) const {
     auto at = std::lower_bound(subkeys.begin(), subkeys.end(), subName, lessName);

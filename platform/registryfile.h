@@ -21,8 +21,12 @@ struct Value {
     std::vector<BYTE> data;
 };
 
-// Names compare case-insensitively, as on Windows; subkeys are kept in that
-// order, which is also the order of enumeration.
+// Whether two key or value names are the same: case-insensitively, as on
+// Windows.
+bool sameName(const std::string& a, const std::string& b);
+
+// Names compare case-insensitively; subkeys are kept in that order, which is
+// also the order of enumeration.
 struct Key {
     std::string name;
     std::vector<Value> values; // in the order they were first set
