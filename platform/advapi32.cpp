@@ -92,27 +92,24 @@ int predefinedRoot(HKEY key) {
     return -1;
 }
 
-LONG resolve(HKEY key, KeyRef& ref) {
+// What a handle names, when it was opened with the `needed` access.
+LONG resolve(HKEY key, KeyRef& ref, REGSAM needed = 0) {
     ref.root = predefinedRoot(key);
     if (ref.root >= 0) {
         ref.access = KEY_ALL_ACCESS;
-        return ERROR_SUCCESS;
+    } else {
+        std::lock_guard<std::mutex> guard(handlesLock());
+        auto* open = reinterpret_cast<OpenKey*>(key);
+        if (key == nullptr || openKeys().count(open) == 0) {
+            return ERROR_INVALID_HANDLE;
+        }
+        if (open->deleted) {
+            return ERROR_KEY_DELETED;
+        }
+        ref.root = open->root;
+        ref.path = open->path;
+        ref.access = open->access;
     }
-    std::lock_guard<std::mutex> guard(handlesLock());
-    auto* open = reinterpret_cast<OpenKey*>(key);
-    if (key == nullptr || openKeys().count(open) == 0) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (open->deleted) {
-        return ERROR_KEY_DELETED;
-    }
-    ref.root = open->root;
-    ref.path = open->path;
-    ref.access = open->access;
-    return ERROR_SUCCESS;
-}
-
-LONG requireAccess(const KeyRef& ref, REGSAM needed) {
     return (ref.access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
@@ -205,21 +202,32 @@ template <typename Call> LSTATUS guarded(Call call) {
     }
 }
 
-// Loads the registry and finds the key a handle names, checking its access.
-LONG loadKey(HKEY handle, REGSAM needed, Tree& tree, Key*& key, FILETIME* modified = nullptr) {
-    KeyRef ref;
-    LONG result = resolve(handle, ref);
-    if (result == ERROR_SUCCESS) {
-        result = requireAccess(ref, needed);
-    }
-    if (result == ERROR_SUCCESS) {
-        result = registry::load(tree, modified);
-    }
-    if (result == ERROR_SUCCESS) {
-        key = findKey(tree, ref.root, ref.path);
-        result = key != nullptr ? ERROR_SUCCESS : ERROR_KEY_DELETED;
-    }
-    return result;
+// Runs `read` on the key a handle with the `needed` access names, in the
+// registry as it is now, with the time the registry file was last changed.
+template <typename Read> LSTATUS readKey(HKEY handle, REGSAM needed, Read read) {
+    return guarded([&]() -> LSTATUS {
+        KeyRef ref;
+        Tree tree;
+        FILETIME modified{};
+        LONG status = resolve(handle, ref, needed);
+        if (status == ERROR_SUCCESS) {
+            status = registry::load(tree, &modified);
+        }
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        Key* key = findKey(tree, ref.root, ref.path);
+        return key != nullptr ? read(*key, modified) : ERROR_KEY_DELETED;
+    });
+}
+
+// Changes the registry through `change`, which gets the key `ref` names;
+// that key must still be there.
+template <typename Change> LONG updateKey(const KeyRef& ref, Change change) {
+    return registry::update([&](Tree& tree, bool& changed) -> LONG {
+        Key* key = findKey(tree, ref.root, ref.path);
+        return key != nullptr ? change(tree, *key, changed) : ERROR_KEY_DELETED;
+    });
 }
 
 // Copies a name into a caller's buffer of `*length` characters; on success
@@ -276,10 +284,7 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, RE
             return status;
         }
         bool created = false;
-        status = registry::update([&](Tree& tree, bool& changed) -> LONG {
-            if (findKey(tree, ref.root, ref.path) == nullptr) {
-                return ERROR_KEY_DELETED;
-            }
+        status = updateKey(ref, [&](Tree& tree, Key&, bool& changed) -> LONG {
             // The names as stored, which may differ from `subKey` in case.
             Key* current = &tree.roots[ref.root];
             for (std::string& part : path) {
@@ -358,10 +363,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
     return guarded([&]() -> LSTATUS {
         KeyRef ref;
         std::string name = valueName == nullptr ? "" : valueName;
-        LONG status = resolve(key, ref);
-        if (status == ERROR_SUCCESS) {
-            status = requireAccess(ref, KEY_SET_VALUE);
-        }
+        LONG status = resolve(key, ref, KEY_SET_VALUE);
         if (status == ERROR_SUCCESS && !validName(name, maxValueNameLength)) {
             status = ERROR_INVALID_PARAMETER;
         }
@@ -369,14 +371,10 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
             return status;
         }
         std::vector<BYTE> bytes(data, data + size);
-        return registry::update([&](Tree& tree, bool& changed) -> LONG {
-            Key* target = findKey(tree, ref.root, ref.path);
-            if (target == nullptr) {
-                return ERROR_KEY_DELETED;
-            }
-            Value* value = target->findValue(name);
+        return updateKey(ref, [&](Tree&, Key& target, bool& changed) -> LONG {
+            Value* value = target.findValue(name);
             if (value == nullptr) {
-                target->values.push_back(Value{name, type, bytes});
+                target.values.push_back(Value{name, type, bytes});
                 changed = true;
             } else if (value->type != type || value->data != bytes) {
                 value->type = type;
@@ -393,14 +391,8 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBY
     if (data != nullptr && size == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    return guarded([&]() -> LSTATUS {
-        Tree tree;
-        Key* target = nullptr;
-        LONG status = loadKey(key, KEY_QUERY_VALUE, tree, target);
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        Value* value = target->findValue(valueName == nullptr ? "" : valueName);
+    return readKey(key, KEY_QUERY_VALUE, [&](Key& target, const FILETIME&) -> LSTATUS {
+        Value* value = target.findValue(valueName == nullptr ? "" : valueName);
         return value == nullptr ? ERROR_FILE_NOT_FOUND : copyData(*value, type, data, size);
     });
 }
@@ -408,20 +400,13 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBY
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
     return guarded([&]() -> LSTATUS {
         KeyRef ref;
-        LONG status = resolve(key, ref);
-        if (status == ERROR_SUCCESS) {
-            status = requireAccess(ref, KEY_SET_VALUE);
-        }
+        LONG status = resolve(key, ref, KEY_SET_VALUE);
         if (status != ERROR_SUCCESS) {
             return status;
         }
         std::string name = valueName == nullptr ? "" : valueName;
-        return registry::update([&](Tree& tree, bool& changed) -> LONG {
-            Key* target = findKey(tree, ref.root, ref.path);
-            if (target == nullptr) {
-                return ERROR_KEY_DELETED;
-            }
-            changed = target->removeValue(name);
+        return updateKey(ref, [&](Tree&, Key& target, bool& changed) -> LONG {
+            changed = target.removeValue(name);
             return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
         });
     });
@@ -437,10 +422,7 @@ LSTATUS deleteKey(const KeyRef& ref, std::vector<std::string> path, bool wholeTr
     }
     std::string name = path.back();
     path.pop_back();
-    LONG status = registry::update([&](Tree& tree, bool& changed) -> LONG {
-        if (findKey(tree, ref.root, ref.path) == nullptr) {
-            return ERROR_KEY_DELETED;
-        }
+    LONG status = updateKey(ref, [&](Tree& tree, Key&, bool& changed) -> LONG {
         Key* parent = findKey(tree, ref.root, path);
         Key* target = parent == nullptr ? nullptr : parent->findSubkey(name);
         if (target == nullptr) {
@@ -486,13 +468,9 @@ LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
             return deleteKey(ref, std::move(path), true);
         }
         // Without a subkey the key itself stays, emptied.
-        status = registry::update([&](Tree& tree, bool& changed) -> LONG {
-            Key* target = findKey(tree, ref.root, ref.path);
-            if (target == nullptr) {
-                return ERROR_KEY_DELETED;
-            }
-            target->subkeys.clear();
-            target->values.clear();
+        status = updateKey(ref, [&](Tree&, Key& target, bool& changed) -> LONG {
+            target.subkeys.clear();
+            target.values.clear();
             changed = true;
             return ERROR_SUCCESS;
         });
@@ -508,26 +486,20 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPD
     if (name == nullptr || nameLength == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    return guarded([&]() -> LSTATUS {
-        Tree tree;
-        Key* target = nullptr;
-        FILETIME modified{};
-        LONG status = loadKey(key, KEY_ENUMERATE_SUB_KEYS, tree, target, &modified);
-        if (status != ERROR_SUCCESS) {
+    return readKey(
+        key, KEY_ENUMERATE_SUB_KEYS, [&](Key& target, const FILETIME& modified) -> LSTATUS {
+            if (index >= target.subkeys.size()) {
+                return ERROR_NO_MORE_ITEMS;
+            }
+            LONG status = copyName(target.subkeys[index]->name, name, nameLength);
+            if (status == ERROR_SUCCESS && keyClass != nullptr && classLength != nullptr) {
+                status = copyName("", keyClass, classLength);
+            }
+            if (lastWriteTime != nullptr) {
+                *lastWriteTime = modified;
+            }
             return status;
-        }
-        if (index >= target->subkeys.size()) {
-            return ERROR_NO_MORE_ITEMS;
-        }
-        status = copyName(target->subkeys[index]->name, name, nameLength);
-        if (status == ERROR_SUCCESS && keyClass != nullptr && classLength != nullptr) {
-            status = copyName("", keyClass, classLength);
-        }
-        if (lastWriteTime != nullptr) {
-            *lastWriteTime = modified;
-        }
-        return status;
-    });
+        });
 }
 
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD,
@@ -536,18 +508,12 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameL
         (data != nullptr && size == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    return guarded([&]() -> LSTATUS {
-        Tree tree;
-        Key* target = nullptr;
-        LONG status = loadKey(key, KEY_QUERY_VALUE, tree, target);
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        if (index >= target->values.size()) {
+    return readKey(key, KEY_QUERY_VALUE, [&](Key& target, const FILETIME&) -> LSTATUS {
+        if (index >= target.values.size()) {
             return ERROR_NO_MORE_ITEMS;
         }
-        const Value& value = target->values[index];
-        status = copyName(value.name, valueName, valueNameLength);
+        const Value& value = target.values[index];
+        LONG status = copyName(value.name, valueName, valueNameLength);
         return status == ERROR_SUCCESS ? copyData(value, type, data, size) : status;
     });
 }
@@ -556,33 +522,29 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD,
                          LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
                          LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                          LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
-    return guarded([&]() -> LSTATUS {
-        Tree tree;
-        Key* target = nullptr;
-        FILETIME modified{};
-        LONG status = loadKey(key, KEY_QUERY_VALUE, tree, target, &modified);
-        if (status == ERROR_SUCCESS && keyClass != nullptr && classLength != nullptr) {
-            status = copyName("", keyClass, classLength);
-        } else if (status == ERROR_SUCCESS && classLength != nullptr) {
+    return readKey(key, KEY_QUERY_VALUE, [&](Key& target, const FILETIME& modified) -> LSTATUS {
+        if (keyClass != nullptr && classLength != nullptr) {
+            LONG status = copyName("", keyClass, classLength);
+            if (status != ERROR_SUCCESS) {
+                return status;
+            }
+        } else if (classLength != nullptr) {
             *classLength = 0;
         }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
         DWORD longestSubkey = 0;
-        for (const auto& subkey : target->subkeys) {
+        for (const auto& subkey : target.subkeys) {
             longestSubkey = std::max(longestSubkey, DWORD(subkey->name.size()));
         }
         DWORD longestName = 0;
         DWORD longestData = 0;
-        for (const Value& value : target->values) {
+        for (const Value& value : target.values) {
             longestName = std::max(longestName, DWORD(value.name.size()));
             longestData = std::max(longestData, DWORD(value.data.size()));
         }
-        const DWORD answers[] = {DWORD(target->subkeys.size()),
+        const DWORD answers[] = {DWORD(target.subkeys.size()),
                                  longestSubkey,
                                  0,
-                                 DWORD(target->values.size()),
+                                 DWORD(target.values.size()),
                                  longestName,
                                  longestData,
                                  0};
