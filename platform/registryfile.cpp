@@ -450,6 +450,20 @@ LONG replaceFile(const std::string& path, const std::string& text) {
     return ERROR_SUCCESS;
 }
 
+// Opens and locks the lock file `path` + `suffix` beside the registry.
+int lockBeside(const std::string& path, const char* suffix) {
+    if (!makeParentFolders(path)) {
+        return -1;
+    }
+    FileDescriptor lock(open((path + suffix).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    while (lock.valid() && flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return lock.release();
+}
+
 std::string homeFolder() {
     const char* home = std::getenv("HOME");
     if (home != nullptr && *home != '\0') {
@@ -575,20 +589,6 @@ LONG load(Tree& tree, FILETIME* modified) {
     return loadFrom(filePath(), tree, modified);
 }
 
-// Opens and locks the lock file `path` + `suffix` beside the registry.
-static int lockBeside(const std::string& path, const char* suffix) {
-    if (!makeParentFolders(path)) {
-        return -1;
-    }
-    FileDescriptor lock(open((path + suffix).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    while (lock.valid() && flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return lock.release();
-}
-
 LONG update(const std::function<LONG(Tree& tree, bool& changed)>& change) {
     std::string path = filePath();
     FileDescriptor lock(lockBeside(path, ".lock"));
@@ -606,10 +606,6 @@ LONG update(const std::function<LONG(Tree& tree, bool& changed)>& change) {
     }
     return result;
 }
-
-} // namespace registry
-
-namespace registry {
 
 // A lock file of its own: the write lock is taken and given up by every
 // change inside the registration.
