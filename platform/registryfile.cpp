@@ -38,6 +38,16 @@ bool lessName(const std::unique_ptr<Key>& key, const std::string& name) {
     return lstrcmpiA(key->name.c_str(), name.c_str()) < 0;
 }
 
+// Where a subkey of that name is in the sorted `subkeys`, if `found`, or else
+// where it would go.
+std::vector<std::unique_ptr<Key>>::const_iterator
+subkeyPosition(const std::vector<std::unique_ptr<Key>>& subkeys, const std::string& name,
+               bool& found) {
+    auto at = std::lower_bound(subkeys.begin(), subkeys.end(), name, lessName);
+    found = at != subkeys.end() && sameName((*at)->name, name);
+    return at;
+}
+
 // --- writing -------------------------------------------------------------------------
 
 // Regedit escapes only these two characters inside quotes.
@@ -482,13 +492,15 @@ bool sameName(const std::string& a, const std::string& b) {
 }
 
 Key* Key::findSubkey(const std::string& subName) const {
-    auto at = std::lower_bound(subkeys.begin(), subkeys.end(), subName, lessName);
-    return at != subkeys.end() && sameName((*at)->name, subName) ? at->get() : nullptr;
+    bool found = false;
+    auto at = subkeyPosition(subkeys, subName, found);
+    return found ? at->get() : nullptr;
 }
 
 Key& Key::addSubkey(const std::string& subName) {
-    auto at = std::lower_bound(subkeys.begin(), subkeys.end(), subName, lessName);
-    if (at != subkeys.end() && sameName((*at)->name, subName)) {
+    bool found = false;
+    auto at = subkeyPosition(subkeys, subName, found);
+    if (found) {
         return **at;
     }
     auto key = std::make_unique<Key>();
@@ -497,12 +509,12 @@ Key& Key::addSubkey(const std::string& subName) {
 }
 
 bool Key::removeSubkey(const std::string& subName) {
-    auto at = std::lower_bound(subkeys.begin(), subkeys.end(), subName, lessName);
-    if (at == subkeys.end() || !sameName((*at)->name, subName)) {
-        return false;
+    bool found = false;
+    auto at = subkeyPosition(subkeys, subName, found);
+    if (found) {
+        subkeys.erase(at);
     }
-    subkeys.erase(at);
-    return true;
+    return found;
 }
 
 Value* Key::findValue(const std::string& valueName) {
@@ -515,13 +527,11 @@ Value* Key::findValue(const std::string& valueName) {
 }
 
 bool Key::removeValue(const std::string& valueName) {
-    for (auto at = values.begin(); at != values.end(); ++at) {
-        if (sameName(at->name, valueName)) {
-            values.erase(at);
-            return true;
-        }
+    Value* value = findValue(valueName);
+    if (value != nullptr) {
+        values.erase(values.begin() + (value - values.data()));
     }
-    return false;
+    return value != nullptr;
 }
 
 const char* rootName(int root) {
