@@ -454,6 +454,17 @@ bool entryFits(const TableView& view, const ResourceEntry& entry) {
     return entry.offset <= view.size && entry.size <= view.size - entry.offset;
 }
 
+// The entry of `module`'s table that a resource handle stands for, with the
+// table in `view`; null, with the last error set, when there is none.
+const ResourceEntry* resourceEntry(HMODULE module, HRSRC resource, TableView& view) {
+    DWORD error = locateTable(module, view);
+    const ResourceEntry* entry = error == ERROR_SUCCESS ? entryOf(view, resource) : nullptr;
+    if (entry == nullptr) {
+        SetLastError(error != ERROR_SUCCESS ? error : DWORD(ERROR_INVALID_HANDLE));
+    }
+    return entry;
+}
+
 // Runs a module call, turning exhausted memory into its error code.
 template <typename Result, typename Call> Result guarded(Result failure, Call call) {
     try {
@@ -671,25 +682,16 @@ HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
 HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
     return guarded(HGLOBAL(nullptr), [&]() -> HGLOBAL {
         TableView view;
-        DWORD error = locateTable(module, view);
-        const ResourceEntry* entry = error == ERROR_SUCCESS ? entryOf(view, resource) : nullptr;
-        if (entry == nullptr) {
-            return fail(error != ERROR_SUCCESS ? error : DWORD(ERROR_INVALID_HANDLE),
-                        HGLOBAL(nullptr));
-        }
-        return const_cast<unsigned char*>(view.base + entry->offset);
+        const ResourceEntry* entry = resourceEntry(module, resource, view);
+        return entry == nullptr ? nullptr : const_cast<unsigned char*>(view.base + entry->offset);
     });
 }
 
 DWORD SizeofResource(HMODULE module, HRSRC resource) {
     return guarded(DWORD(0), [&]() -> DWORD {
         TableView view;
-        DWORD error = locateTable(module, view);
-        const ResourceEntry* entry = error == ERROR_SUCCESS ? entryOf(view, resource) : nullptr;
-        if (entry == nullptr) {
-            return fail(error != ERROR_SUCCESS ? error : DWORD(ERROR_INVALID_HANDLE), DWORD(0));
-        }
-        return entry->size;
+        const ResourceEntry* entry = resourceEntry(module, resource, view);
+        return entry == nullptr ? 0 : entry->size;
     });
 }
 
