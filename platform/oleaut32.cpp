@@ -342,10 +342,15 @@ const char* systemName(SYSKIND system) {
     return nullptr;
 }
 
-std::string versionKey(const GUID& guid, WORD major, WORD minor) {
+// "major.minor", in hex as the registry keeps library versions.
+std::string versionText(WORD major, WORD minor) {
     char version[16];
     std::snprintf(version, sizeof version, "%x.%x", major, minor);
-    return "TypeLib\\" + idl::formatGuid(guid) + "\\" + version;
+    return version;
+}
+
+std::string versionKey(const GUID& guid, WORD major, WORD minor) {
+    return "TypeLib\\" + idl::formatGuid(guid) + "\\" + versionText(major, minor);
 }
 
 std::string hexText(unsigned long number) {
@@ -359,23 +364,28 @@ std::string hexText(unsigned long number) {
 const char* const automationProxy = "{00020424-0000-0000-C000-000000000046}";
 const char* const dispatchProxy = "{00020420-0000-0000-C000-000000000046}";
 
+// Whether registering the library registers the interface too: only those
+// that one of the two marshalers above can serve.
+bool registeredWithLibrary(const idl::Interface& declared) {
+    return declared.automation || declared.dispatch;
+}
+
 bool registerInterface(const idl::Interface& declared, const idl::Library& library) {
     std::string key = "Interface\\" + idl::formatGuid(declared.iid);
     const char* proxy = declared.dispatch ? dispatchProxy : automationProxy;
-    char version[16];
-    std::snprintf(version, sizeof version, "%x.%x", library.majorVersion, library.minorVersion);
     return setClassesText(key, nullptr, declared.name) &&
            setClassesText(key + "\\ProxyStubClsid", nullptr, proxy) &&
            setClassesText(key + "\\ProxyStubClsid32", nullptr, proxy) &&
            setClassesText(key + "\\TypeLib", nullptr, idl::formatGuid(library.guid)) &&
-           setClassesText(key + "\\TypeLib", "Version", version);
+           setClassesText(key + "\\TypeLib", "Version",
+                          versionText(library.majorVersion, library.minorVersion));
 }
 
 // The interface keys of a library that point back to it.
 void unregisterInterfaces(const idl::Library& library) {
     std::string libraryId = idl::formatGuid(library.guid);
     for (const idl::Interface& declared : library.interfaces) {
-        if (!declared.automation && !declared.dispatch) {
+        if (!registeredWithLibrary(declared)) {
             continue;
         }
         std::string key = "Interface\\" + idl::formatGuid(declared.iid);
@@ -445,7 +455,7 @@ HRESULT RegisterTypeLib(ITypeLib* typeLibrary, OLECHAR* fullPath, OLECHAR* helpD
             setClassesText(key + "\\" + hexText(library.lcid) + "\\win32", nullptr,
                            toAnsi(fullPath));
         for (const idl::Interface& declared : library.interfaces) {
-            if (written && (declared.automation || declared.dispatch)) {
+            if (written && registeredWithLibrary(declared)) {
                 written = registerInterface(declared, library);
             }
         }
