@@ -4,9 +4,9 @@
 #include "platform/advapi32.h"
 #include "platform/idlreader.h"
 #include "platform/kernel32.h"
+#include "platform/posixfile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <elf.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -255,20 +255,6 @@ std::u16string toWide(const std::string& text) {
     return out;
 }
 
-bool readWholeFile(const std::string& path, std::string& text) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    char buffer[8192];
-    ssize_t got = 0;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, size_t(got));
-    }
-    close(fd);
-    return got == 0;
-}
-
 // The "TYPELIB" resource 1 of a module file.
 bool readTypeLibraryResource(const std::string& path, std::string& text) {
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -416,17 +402,17 @@ HRESULT LoadTypeLib(const OLECHAR* file, ITypeLib** typeLibrary) {
     }
     try {
         std::string path = toAnsi(file);
-        std::string text;
-        if (!readWholeFile(path, text)) {
+        // A module carries its library as a resource; any other file is the
+        // library's text itself.
+        std::string head;
+        if (readFileText(path, head, nullptr, SELFMAG) != ERROR_SUCCESS) {
             return TYPE_E_CANTLOADLIBRARY;
         }
-        if (text.compare(0, 4,
-                         "\x7f"
-                         "ELF") == 0) {
-            text.clear();
-            if (!readTypeLibraryResource(path, text)) {
-                return TYPE_E_CANTLOADLIBRARY;
-            }
+        std::string text;
+        bool loaded = head == ELFMAG ? readTypeLibraryResource(path, text)
+                                     : readFileText(path, text) == ERROR_SUCCESS;
+        if (!loaded) {
+            return TYPE_E_CANTLOADLIBRARY;
         }
         idl::Library library;
         if (!idl::read(text, library)) {

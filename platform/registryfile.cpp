@@ -13,6 +13,7 @@
 
 #include "platform/advapi32.h"
 #include "platform/kernel32.h"
+#include "platform/posixfile.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -338,72 +339,12 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 // --- the file ------------------------------------------------------------------------------
 
-// A file descriptor closed when it goes out of scope (which also gives up a
-// flock held through it).
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-FILETIME fileTimeOf(const struct stat& info) {
-    // 100-nanosecond steps since 1601-01-01, the epoch of FILETIME.
-    const uint64_t unixEpoch = 116444736000000000ull;
-    uint64_t ticks = unixEpoch + uint64_t(info.st_mtim.tv_sec) * 10000000ull +
-                     uint64_t(info.st_mtim.tv_nsec) / 100;
-    return FILETIME{DWORD(ticks), DWORD(ticks >> 32)};
-}
-
-LONG readText(const std::string& path, std::string& text, FILETIME* modified) {
-    if (modified != nullptr) {
-        *modified = FILETIME{0, 0};
-    }
-    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.valid()) {
-        return (errno == ENOENT || errno == ENOTDIR) ? ERROR_SUCCESS : ERROR_CANTREAD;
-    }
-    struct stat info {};
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return ERROR_CANTREAD;
-    }
-    if (modified != nullptr) {
-        *modified = fileTimeOf(info);
-    }
-    char buffer[8192];
-    for (;;) {
-        ssize_t got = read(file.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return ERROR_CANTREAD;
-        }
-        if (got == 0) {
-            return ERROR_SUCCESS;
-        }
-        text.append(buffer, size_t(got));
-    }
-}
-
 LONG loadFrom(const std::string& path, Tree& tree, FILETIME* modified) {
     std::string text;
-    LONG result = readText(path, text, modified);
+    LONG result = readFileText(path, text, modified);
+    if (result == ERROR_FILE_NOT_FOUND) {
+        return ERROR_SUCCESS; // no file yet: an empty registry
+    }
     if (result != ERROR_SUCCESS) {
         return result;
     }
