@@ -100,12 +100,6 @@ template <typename Item> bool reallocate(Item*& items, size_t used, size_t capac
     return true;
 }
 
-HRESULT resultFromLastError() {
-    DWORD error = GetLastError();
-    // A failure must not read as success when the platform left no code.
-    return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
-
 bool keyHasSubkeys(HKEY key) {
     DWORD subkeys = 0;
     return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
@@ -673,12 +667,12 @@ HRESULT RegistrarScript::ApplyResource(LPCOLESTR modulePath, UINT resourceId, LP
     HMODULE library = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     delete[] path;
     if (library == nullptr) {
-        return resultFromLastError();
+        return ResultFromLastError();
     }
     HRSRC resource = FindResourceA(library, MAKEINTRESOURCEA(resourceId), resourceType);
     HGLOBAL data = resource != nullptr ? LoadResource(library, resource) : nullptr;
     if (data == nullptr) {
-        HRESULT result = resultFromLastError();
+        HRESULT result = ResultFromLastError();
         FreeLibrary(library);
         return result;
     }
@@ -704,19 +698,19 @@ HRESULT RegistrarScript::ApplyModuleScript(HMODULE module, UINT resourceId, BOOL
     // Without the module's own file name there is no path to register and no
     // script to read: that is the platform's error, not an empty path.
     CHAR longName[MAX_PATH];
-    DWORD length = GetModuleFileNameA(module, longName, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return length == 0 ? resultFromLastError() : HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    HRESULT result = GetModulePath(module, longName);
+    if (FAILED(result)) {
+        return result;
     }
     // A file without a short form is registered by its long name.
     CHAR shortName[MAX_PATH];
-    length = GetShortPathNameA(longName, shortName, MAX_PATH);
+    DWORD length = GetShortPathNameA(longName, shortName, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         lstrcpynA(shortName, longName, MAX_PATH);
     }
     WCHAR path[MAX_PATH];
     if (MultiByteToWideChar(CP_ACP, 0, shortName, -1, path, MAX_PATH) == 0) {
-        return resultFromLastError();
+        return ResultFromLastError();
     }
     // %MODULE% stands inside a quoted token, where a quote is written twice.
     WCHAR quoted[2 * MAX_PATH];
@@ -728,7 +722,7 @@ HRESULT RegistrarScript::ApplyModuleScript(HMODULE module, UINT resourceId, BOOL
         quoted[used++] = *c;
     }
     quoted[used] = 0;
-    HRESULT result = AddReplacement(WIDE_TEXT("Module"), quoted);
+    result = AddReplacement(WIDE_TEXT("Module"), quoted);
     if (SUCCEEDED(result)) {
         result = ApplyResource(path, resourceId, "REGISTRY", doRegister);
     }

@@ -2,6 +2,19 @@
 
 ServerModule theModule;
 
+HRESULT ResultFromLastError() {
+    DWORD error = GetLastError();
+    return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+HRESULT GetModulePath(HMODULE module, LPSTR path) {
+    DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+    if (length == 0) {
+        return ResultFromLastError();
+    }
+    return length < MAX_PATH ? S_OK : HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+}
+
 HRESULT ServerModule::Initialize(ObjectMapEntry* map, HINSTANCE moduleInstance) {
     instance = moduleInstance;
     objectMap = map;

@@ -56,3 +56,11 @@ private:
 
 // The library's module object.
 extern ServerModule theModule;
+
+// The calling thread's last error as a result; E_FAIL when the platform left
+// no code, so that a failure never reads as success.
+HRESULT ResultFromLastError();
+
+// The file name of `module` in `path`, which has room for MAX_PATH
+// characters. A name that does not fit is an error, not a cut name.
+HRESULT GetModulePath(HMODULE module, LPSTR path);

@@ -37,8 +37,7 @@ void useTypeLibraryExtension(LPSTR path) {
 
 HRESULT loadTypeLibrary(LPCSTR path, OLECHAR* widePath, int wideSize, ITypeLib** typeLibrary) {
     if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, wideSize) == 0) {
-        DWORD error = GetLastError();
-        return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
+        return ResultFromLastError();
     }
     return LoadTypeLib(widePath, typeLibrary);
 }
@@ -107,14 +106,13 @@ HRESULT ServerModule::LoadOwnTypeLibrary(BSTR* path, ITypeLib** typeLibrary) {
     *typeLibrary = nullptr;
     // Room for the name and for the ".tlb" that may replace its extension.
     CHAR fileName[MAX_PATH + 4];
-    DWORD length = GetModuleFileNameA(instance, fileName, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        DWORD error = length == 0 ? GetLastError() : DWORD(ERROR_INSUFFICIENT_BUFFER);
-        return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
+    HRESULT result = GetModulePath(instance, fileName);
+    if (FAILED(result)) {
+        return result;
     }
     OLECHAR widePath[MAX_PATH + 4];
     const int wideSize = int(sizeof widePath / sizeof widePath[0]);
-    HRESULT result = loadTypeLibrary(fileName, widePath, wideSize, typeLibrary);
+    result = loadTypeLibrary(fileName, widePath, wideSize, typeLibrary);
     if (FAILED(result)) {
         // The type library may sit beside the library as a file of its own.
         useTypeLibraryExtension(fileName);
