@@ -9,10 +9,10 @@ bool registersItself(const ObjectMapEntry& entry) {
     return entry.getDescription == nullptr || entry.getDescription() == nullptr;
 }
 
-// Where the name of a path's last component starts.
-size_t lastComponentStart(LPCSTR path) {
+// Where the name of a path's last component starts, in narrow or wide text.
+template <typename Char> size_t lastComponentStart(const Char* path) {
     size_t start = 0;
-    for (size_t i = 0; path[i] != '\0'; ++i) {
+    for (size_t i = 0; path[i] != 0; ++i) {
         if (path[i] == '\\' || path[i] == '/' || path[i] == ':') {
             start = i + 1;
         }
@@ -137,14 +137,8 @@ HRESULT ServerModule::RegisterTypeLibrary() {
     }
     // The help folder is the library's folder, its separator included.
     OLECHAR helpDirectory[MAX_PATH + 4];
-    UINT length = SysStringLen(own.path);
-    UINT folderLength = 0;
-    for (UINT i = 0; i < length; ++i) {
-        if (own.path[i] == '\\' || own.path[i] == '/' || own.path[i] == ':') {
-            folderLength = i + 1;
-        }
-    }
-    for (UINT i = 0; i < folderLength; ++i) {
+    size_t folderLength = lastComponentStart(own.path);
+    for (size_t i = 0; i < folderLength; ++i) {
         helpDirectory[i] = own.path[i];
     }
     helpDirectory[folderLength] = 0;
