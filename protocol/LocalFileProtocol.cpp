@@ -127,9 +127,10 @@ HRESULT STDMETHODCALLTYPE LocalFileProtocol::Start(LPCWSTR url, IInternetProtoco
                                                    IInternetBindInfo*, DWORD, HANDLE_PTR) {
     WhoisRequest::Discard(request);
     request = new (std::nothrow) WhoisRequest(sink, url);
-    if (request == nullptr || request->GetStream() == nullptr) {
-        // Nothing could report completion: say so rather than leave the
-        // host waiting for a report that never comes.
+    if (request == nullptr || request->GetStream() == nullptr || !request->GetStream()->IsOk()) {
+        // Without a request whose stream has its buffers there is nowhere to
+        // write a page and nothing to report completion: say so rather than
+        // leave the host waiting for a report that never comes.
         delete request;
         request = nullptr;
         return E_OUTOFMEMORY;

@@ -48,9 +48,7 @@ RequestStatus WhoisRequest::ReportStatus(RequestStatus status) {
     if (status == StatusOk) {
         return StatusOk;
     }
-    if (stream != nullptr) {
-        AppendStatusLines(*stream->GetIncoming(), status);
-    }
+    AppendStatusLines(*stream->GetIncoming(), status);
     MarkComplete();
     if (!StopRequested(0)) {
         ReportCompletion();
