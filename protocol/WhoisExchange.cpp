@@ -62,10 +62,7 @@ RequestStatus WhoisRequest::Exchange() {
     if (status != StatusOk) {
         return ReportStatus(status);
     }
-    MarkComplete();
-    if (!StopRequested(0)) {
-        ReportCompletion();
-    }
+    CompleteReply();
     return StatusOk;
 }
 
@@ -90,7 +87,7 @@ RequestStatus WhoisRequest::Converse(bool& stopped) {
     if (status != StatusOk || stopped) {
         return stopped ? StatusOk : status;
     }
-    stream->SetSocket(s);
+    // Connect has given the stream its socket, to wait on it.
     if (stream->IsOk()) {
         stream->SendLine(query.GetText());
     }
@@ -130,6 +127,7 @@ SocketWait WhoisRequest::Connect(SOCKET s, const sockaddr_in* target, int length
         WSAGetLastError() != WSAEWOULDBLOCK) {
         return SocketWaitFailed;
     }
+    // The stream waits on the socket, and keeps it for the exchange.
     stream->SetSocket(s);
     DWORD start = GetTickCount();
     SocketWait ready = SocketWaitTimedOut;

@@ -49,11 +49,15 @@ RequestStatus WhoisRequest::ReportStatus(RequestStatus status) {
         return StatusOk;
     }
     AppendStatusLines(*stream->GetIncoming(), status);
+    CompleteReply();
+    return status;
+}
+
+void WhoisRequest::CompleteReply() {
     MarkComplete();
     if (!StopRequested(0)) {
         ReportCompletion();
     }
-    return status;
 }
 
 void WhoisRequest::ReportCompletion() {

@@ -66,6 +66,9 @@ private:
     SocketWait Connect(SOCKET s, const sockaddr_in* target, int length, bool& stopped);
     RequestStatus ReceiveReply(bool& stopped);
     void ReportCompletion();
+    // The reply is written: marks it complete and, unless a stop was asked
+    // for, reports completion to the sink.
+    void CompleteReply();
     RequestStatus Converse(bool& stopped);
     void MarkComplete() { complete.store(true, std::memory_order_release); }
     // The thread's last act: marks the run finished, or, when the owner has
