@@ -1,7 +1,5 @@
 #include "protocol/SocketStream.h"
 
-#include "protocol/ResultPage.h"
-
 #include <cstring>
 #include <new>
 
