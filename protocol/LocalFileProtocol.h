@@ -43,8 +43,6 @@ public:
     HRESULT STDMETHODCALLTYPE LockRequest(DWORD options) override;
     HRESULT STDMETHODCALLTYPE UnlockRequest() override;
 
-    WhoisRequest* GetRequest() const { return request; }
-
 private:
     // The separate IUnknown of the aggregated form, with its own count.
     class InnerUnknown : public IUnknown {

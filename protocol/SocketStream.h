@@ -25,7 +25,6 @@ public:
     SocketStream& operator=(const SocketStream&) = delete;
 
     void SetSocket(SOCKET s) { socket = s; }
-    SOCKET GetSocket() const { return socket; }
     // Sends all of `outgoing`; 0 (with the error flag set) when a send fails.
     LONG SendAll();
     // One receive of up to 1023 bytes into `incoming`: 1 when bytes came

@@ -43,10 +43,6 @@ public:
     // reported, failed or stopped), so that the buffer may be read.
     bool IsComplete() const;
     SocketStream* GetStream() const { return stream; }
-    const TextString& GetServer() const { return server; }
-    const TextString& GetQuery() const { return query; }
-    DWORD GetPort() const { return port; }
-    LONG IsParsed() const { return parsedOk; }
 
     // The longest a connection may take to be made (then: status 7), and
     // the longest the server may stay silent (then: status 6).
