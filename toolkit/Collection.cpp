@@ -33,10 +33,7 @@ Collection::Collection(const Collection& other)
         if (other.items[i] == nullptr) {
             continue;
         }
-        NamedObject* copy = other.items[i]->Clone();
-        if (copy != nullptr && Add(copy) == 0) {
-            delete copy;
-        }
+        AddOwned(other.items[i]->Clone());
     }
 }
 
@@ -126,12 +123,7 @@ LONG Collection::Add(NamedObject* item) {
 }
 
 LONG Collection::AddCopy(NamedInterface* itemInterface) {
-    NamedObject* copy = CloneOf(itemInterface);
-    LONG index = Add(copy);
-    if (index == 0) {
-        delete copy;
-    }
-    return index;
+    return AddOwned(CloneOf(itemInterface));
 }
 
 LONG Collection::RemoveAt(LONG index) {

@@ -60,6 +60,18 @@ public:
     LONG Swap(LONG index1, LONG index2);
     LONG SwapByName(LPCSTR name1, LPCSTR name2);
 
+protected:
+    // Add, deleting the item when it cannot be added, so that no item is
+    // left without an owner; the slot, or 0. Inline, as every value a load
+    // reads goes through it.
+    LONG AddOwned(NamedObject* item) {
+        LONG index = Add(item);
+        if (index == 0) {
+            delete item;
+        }
+        return index;
+    }
+
 private:
     bool InRange(LONG index) const { return index >= 1 && index <= count; }
     bool Grow();

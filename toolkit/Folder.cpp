@@ -78,10 +78,7 @@ Folder* Folder::Filter(ComparatorInterface* predicate) const {
         if (item == nullptr || (predicate != nullptr && !predicate->Accept(item))) {
             continue;
         }
-        NamedObject* copy = item->Clone();
-        if (copy != nullptr && result->Add(copy) == 0) {
-            delete copy;
-        }
+        result->AddOwned(item->Clone());
     }
     return result;
 }
@@ -133,9 +130,8 @@ template <typename Node> Node* Folder::GetOrAdd(LPCSTR name, LONG* indexOut, Nam
         node = dynamic_cast<Node*>(GetAt(slot));
     } else {
         node = new (std::nothrow) Node(name);
-        slot = node != nullptr ? Add(node) : 0;
+        slot = AddOwned(node);
         if (slot == 0) {
-            delete node;
             return nullptr;
         }
         if (index != nullptr) {

@@ -85,9 +85,7 @@ Record* Record::AddValue(TypedValue* value, LPCSTR valueName) {
         return this;
     }
     value->SetName(valueName);
-    if (Add(value) == 0) {
-        delete value;
-    }
+    AddOwned(value);
     return this;
 }
 
