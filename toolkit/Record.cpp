@@ -5,6 +5,22 @@
 
 #include <new>
 
+namespace {
+
+// A nameless bytes value holding a copy of `size` bytes from `data`; null
+// when the value or, for a size above 0, its block cannot be allocated, so
+// that a failed allocation adds nothing rather than an empty value.
+TypedValue* NewBytesValue(const void* data, LONG size) {
+    auto* value = new (std::nothrow) TypedValue(data, size);
+    if (value != nullptr && size > 0 && value->GetBytes() == nullptr) {
+        delete value;
+        return nullptr;
+    }
+    return value;
+}
+
+} // namespace
+
 ObjectInterface* Record::GetInterface(LONG id) {
     if (id == RecordInterfaceId) {
         return new (std::nothrow) RecordInterface(this);
@@ -90,12 +106,7 @@ Record* Record::AddValue(TypedValue* value, LPCSTR valueName) {
 }
 
 Record* Record::AddBytes(LPCSTR valueName, const void* data, LONG size) {
-    auto* value = new (std::nothrow) TypedValue(data, size);
-    if (value != nullptr && size > 0 && value->GetBytes() == nullptr) {
-        delete value; // the block could not be had: add nothing rather than an empty value
-        return this;
-    }
-    return AddValue(value, valueName);
+    return AddValue(NewBytesValue(data, size), valueName);
 }
 
 Record* Record::AddInt64(LPCSTR valueName, LONGLONG value) {
@@ -160,9 +171,8 @@ Record* Record::SetInt(LONG value) {
 
 Record* Record::SetBytes(const void* data, LONG size) {
     // The copy is made before the old value goes, since `data` may be its block.
-    auto* replacement = new (std::nothrow) TypedValue(data, size);
-    if (replacement == nullptr || (size > 0 && replacement->GetBytes() == nullptr)) {
-        delete replacement;
+    TypedValue* replacement = NewBytesValue(data, size);
+    if (replacement == nullptr) {
         return this;
     }
     RemoveAt(IndexOfType(TypeBytes));

@@ -13,6 +13,24 @@ LONG LowBits(LONGLONG number) {
     return static_cast<LONG>(static_cast<DWORD>(static_cast<ULONGLONG>(number)));
 }
 
+// A new block of `count` bytes copied from `data` (zeros when `data` is
+// null); null when `count` is not above 0 or the block cannot be allocated.
+BYTE* NewBlock(const void* data, LONG count) {
+    if (count <= 0) {
+        return nullptr;
+    }
+    auto* block = new (std::nothrow) BYTE[size_t(count)];
+    if (block == nullptr) {
+        return nullptr;
+    }
+    if (data != nullptr) {
+        std::memcpy(block, data, size_t(count));
+    } else {
+        std::memset(block, 0, size_t(count));
+    }
+    return block;
+}
+
 } // namespace
 
 TypedValue::TypedValue() : type(TypeNone), size(0) {
@@ -42,34 +60,18 @@ TypedValue::TypedValue(LPCSTR text) : type(TypeString), size(0) {
 }
 
 TypedValue::TypedValue(const void* data, LONG byteCount) : type(TypeBytes), size(0) {
-    value.bytes = nullptr;
-    if (byteCount <= 0) {
-        return;
-    }
-    value.bytes = new (std::nothrow) BYTE[size_t(byteCount)];
-    if (value.bytes == nullptr) {
-        return;
-    }
-    if (data != nullptr) {
-        std::memcpy(value.bytes, data, size_t(byteCount));
-    } else {
-        std::memset(value.bytes, 0, size_t(byteCount));
-    }
-    size = byteCount;
+    value.bytes = NewBlock(data, byteCount);
+    size = value.bytes != nullptr ? byteCount : 0;
 }
 
 TypedValue::TypedValue(const TypedValue& other) : NamedObject(other), type(other.type), size(0) {
     value.int64Value = 0;
     switch (type) {
     case TypeBytes:
-        value.bytes = nullptr;
-        if (other.value.bytes != nullptr && other.size > 0) {
-            value.bytes = new (std::nothrow) BYTE[size_t(other.size)];
-            if (value.bytes != nullptr) {
-                std::memcpy(value.bytes, other.value.bytes, size_t(other.size));
-                size = other.size;
-            }
-        }
+        // A source without a block gives none (NewBlock would make zeros of null data).
+        value.bytes =
+            other.value.bytes != nullptr ? NewBlock(other.value.bytes, other.size) : nullptr;
+        size = value.bytes != nullptr ? other.size : 0;
         break;
     case TypeString:
         value.text = CopyText(other.value.text);
