@@ -601,14 +601,12 @@ bool TextTreeStream::MarkGroup(GroupMark* mark) {
 }
 
 void TextTreeStream::ReturnToGroup(GroupMark* mark) {
-    LONG before = groupNames.GetCount();
-    groupNames.Push(mark->name);
-    if (groupNames.GetCount() != before + 1 || !positions.Push(mark->offset)) {
-        delete[] mark->name;
+    bool pushed = PushGroup(mark->name, mark->offset);
+    delete[] mark->name;
+    if (!pushed) {
         Rewind(); // the stacks cannot be put back: start again from the top
         return;
     }
-    delete[] mark->name;
     SeekTo(mark->offset);
 }
 
