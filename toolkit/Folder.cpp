@@ -275,8 +275,10 @@ void Folder::ReadGroup(TreeStream* stream, NameIndex& names) {
 }
 
 void Folder::ReadArray(TreeStream* stream, NameIndex& names) {
-    // Counting the lines overwrites the stream's name field: keep copies
-    // (on the heap, as this runs once for every level of a deep read).
+    // CountArrayLines and ReadBytes read the array's lines, and a stream may
+    // parse them into the text GetName answers (TextTreeStream does not):
+    // keep copies (on the heap, as this runs once for every level of a deep
+    // read).
     LPSTR lineIndex = nullptr;
     LPSTR name = CopyText(stream->GetName(&lineIndex));
     LPSTR index = CopyText(lineIndex);
