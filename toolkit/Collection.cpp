@@ -22,13 +22,9 @@ NamedObject* CloneOf(NamedInterface* itemInterface) {
 
 } // namespace
 
-Collection::Collection() : count(0), firstFree(0), items(nullptr), capacity(0), emptyCount(0) {}
+Collection::Collection(LPCSTR name) : NamedObject(name) {}
 
-Collection::Collection(LPCSTR name)
-    : NamedObject(name), count(0), firstFree(0), items(nullptr), capacity(0), emptyCount(0) {}
-
-Collection::Collection(const Collection& other)
-    : NamedObject(other), count(0), firstFree(0), items(nullptr), capacity(0), emptyCount(0) {
+Collection::Collection(const Collection& other) : NamedObject(other) {
     for (LONG i = 0; i < other.count; ++i) {
         if (other.items[i] == nullptr) {
             continue;

@@ -15,8 +15,7 @@ class Comparator;
 // is not quadratic; GetCount() is the number of slots all the same.
 class Collection : public NamedObject {
 public:
-    Collection();
-    explicit Collection(LPCSTR name);
+    explicit Collection(LPCSTR name = nullptr);
     // The name and a clone of every item, in order, without the empty slots.
     Collection(const Collection& other);
     Collection& operator=(const Collection&) = delete;
@@ -81,12 +80,12 @@ private:
     // The lowest empty slot at or above `from`, or 0.
     LONG LowestEmptyFrom(LONG from) const;
 
-    LONG count;
-    LONG firstFree;
-    NamedObject** items;
+    LONG count = 0;
+    LONG firstFree = 0;
+    NamedObject** items = nullptr;
     // Hidden bookkeeping: slots allocated, and how many of the count are empty.
-    LONG capacity;
-    LONG emptyCount;
+    LONG capacity = 0;
+    LONG emptyCount = 0;
 };
 
 class CollectionInterface : public NamedInterface {

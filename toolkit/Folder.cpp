@@ -30,12 +30,12 @@ void SkipGroup(TreeStream* stream) {
 
 } // namespace
 
-Folder::Folder(LPCSTR name) : TreeNode(name, 0), fileBacked(0), extra(0), readNesting(0) {}
+Folder::Folder(LPCSTR name) : TreeNode(name, 0) {}
 
-Folder::Folder(NullNodeTag tag) : TreeNode(tag, 0), fileBacked(0), extra(0), readNesting(0) {}
+Folder::Folder(NullNodeTag tag) : TreeNode(tag, 0) {}
 
 Folder::Folder(const Folder& other)
-    : TreeNode(other), fileBacked(other.fileBacked), extra(other.extra), readNesting(0) {}
+    : TreeNode(other), fileBacked(other.fileBacked), extra(other.extra) {}
 
 ObjectInterface* Folder::GetInterface(LONG id) {
     if (id == FolderInterfaceId) {

@@ -93,11 +93,11 @@ private:
     // Begin line, WriteTo, end line.
     LONG WriteGroup(TreeStream* stream);
 
-    LONG fileBacked;
+    LONG fileBacked = 0;
     // Carried along by Clone; nothing reads it.
-    LONG extra;
+    LONG extra = 0;
     // How deep below the folder a read started in this one is being read.
-    LONG readNesting;
+    LONG readNesting = 0;
 };
 
 class FolderInterface : public NodeInterface {

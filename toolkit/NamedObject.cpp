@@ -15,13 +15,11 @@ LPSTR CopyText(LPCSTR text) {
     return copy;
 }
 
-NamedObject::NamedObject() : name(nullptr) {}
-
-NamedObject::NamedObject(LPCSTR text) : name(nullptr) {
+NamedObject::NamedObject(LPCSTR text) {
     SetName(text);
 }
 
-NamedObject::NamedObject(const NamedObject& other) : RefObject(other), name(nullptr) {
+NamedObject::NamedObject(const NamedObject& other) : RefObject(other) {
     SetName(other.name);
 }
 

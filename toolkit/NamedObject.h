@@ -8,8 +8,7 @@
 // stored: the object is then nameless.
 class NamedObject : public RefObject {
 public:
-    NamedObject();
-    explicit NamedObject(LPCSTR name);
+    explicit NamedObject(LPCSTR name = nullptr);
     NamedObject(const NamedObject& other);
     NamedObject& operator=(const NamedObject&) = delete;
 
@@ -29,7 +28,7 @@ public:
     NamedObject* MatchName(LPCSTR text);
 
 private:
-    LPSTR name;
+    LPSTR name = nullptr;
 };
 
 class NamedInterface : public ObjectInterface {
