@@ -26,6 +26,10 @@ LPSTR copyText(LPCSTR source, size_t length) {
 
 } // namespace
 
+LPSTR CopyText(LPCSTR text) {
+    return text != nullptr ? copyText(text, std::strlen(text)) : nullptr;
+}
+
 TextString::TextString() : text(nullptr), errorFlag(0), position(0) {
     Init(nullptr);
 }
@@ -51,7 +55,7 @@ LONG TextString::Init(LPCSTR initial) {
     if (initial == nullptr) {
         return 1;
     }
-    text = copyText(initial, std::strlen(initial));
+    text = CopyText(initial);
     return text != nullptr ? 1 : 0;
 }
 
@@ -89,7 +93,7 @@ LPCSTR TextString::GetText() const {
 TextString& TextString::Assign(LPCSTR source) {
     // The copy is made before the old storage goes, so that assigning a
     // string its own text (or a part of it) is harmless.
-    LPSTR copy = source != nullptr ? copyText(source, std::strlen(source)) : nullptr;
+    LPSTR copy = CopyText(source);
     delete[] text;
     text = nullptr;
     if (source == nullptr) {

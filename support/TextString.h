@@ -64,6 +64,10 @@ private:
 // `text`, or -1.
 LONG FindBytes(LPCSTR text, LPCSTR pattern, LONG from, LONG last);
 
+// A new[] copy of `text` with its NUL; null when `text` is null, longer
+// than a signed 32-bit length allows, or the copy cannot be allocated.
+LPSTR CopyText(LPCSTR text);
+
 // The wide text converted to the given code page at one byte per character,
 // in a new[] buffer the caller frees; null when the conversion fails.
 LPSTR WideToAnsi(UINT codePage, LPCWSTR wideText);

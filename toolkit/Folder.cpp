@@ -1,5 +1,6 @@
 #include "toolkit/Folder.h"
 
+#include "support/TextString.h"
 #include "toolkit/Comparator.h"
 #include "toolkit/NameIndex.h"
 #include "toolkit/Sentinels.h"

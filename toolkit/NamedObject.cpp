@@ -1,19 +1,8 @@
 #include "toolkit/NamedObject.h"
 
-#include <cstring>
-#include <new>
+#include "support/TextString.h"
 
-LPSTR CopyText(LPCSTR text) {
-    if (text == nullptr) {
-        return nullptr;
-    }
-    size_t size = std::strlen(text) + 1;
-    auto* copy = new (std::nothrow) char[size];
-    if (copy != nullptr) {
-        std::memcpy(copy, text, size);
-    }
-    return copy;
-}
+#include <new>
 
 NamedObject::NamedObject(LPCSTR text) {
     SetName(text);

@@ -45,7 +45,3 @@ public:
 protected:
     NamedObject* Named() const { return static_cast<NamedObject*>(object); }
 };
-
-// A heap copy (new[]) of `text`, or null when `text` is null or the copy
-// cannot be allocated.
-LPSTR CopyText(LPCSTR text);

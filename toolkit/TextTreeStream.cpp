@@ -1,5 +1,6 @@
 #include "toolkit/TextTreeStream.h"
 
+#include "support/TextString.h"
 #include "toolkit/NumberText.h"
 
 #include <cstdarg>

@@ -1,5 +1,6 @@
 #include "toolkit/TypedValue.h"
 
+#include "support/TextString.h"
 #include "toolkit/NumberText.h"
 #include "toolkit/Sentinels.h"
 
