@@ -86,8 +86,8 @@ Folder* Folder::Filter(ComparatorInterface* predicate) const {
 
 template <typename Match> Record* Folder::FindRecord(Match matches) const {
     for (LONG i = 1; i <= GetCount(); ++i) {
-        auto* record = dynamic_cast<Record*>(GetAt(i));
-        if (record != nullptr && !record->IsNull() && matches(*record)) {
+        Record* record = RecordAt(i); // a slot without a record gives NullRecord, which IsNull
+        if (!record->IsNull() && matches(*record)) {
             return record;
         }
     }
