@@ -185,7 +185,6 @@ TextTreeStream::~TextTreeStream() {
     if (file != nullptr && ownsFile) {
         std::fclose(file);
     }
-    positions.Reset();
 }
 
 LONG TextTreeStream::IsOpen() {
