@@ -252,12 +252,10 @@ LONG Collection::Swap(LONG index1, LONG index2) {
     NamedObject* second = items[index2 - 1];
     items[index1 - 1] = second;
     items[index2 - 1] = first;
-    if ((first == nullptr) != (second == nullptr)) {
-        LONG lower = index1 < index2 ? index1 : index2;
-        if (firstFree == 0 || firstFree >= lower) {
-            firstFree = LowestEmptyFrom(lower);
-        }
-    }
+    // When one of the two was empty, one change fills a slot and the other
+    // empties one: emptyCount comes out as it was, firstFree on the lowest.
+    SlotChanged(index1, first, second);
+    SlotChanged(index2, second, first);
     return 1;
 }
 
