@@ -65,11 +65,7 @@ void FormatShort(double value, LPSTR buffer) {
 
 LONG ReadInt(LPCSTR text, LONG* out) {
     LONGLONG value = 0;
-    bool outOfRange = false;
-    if (!ParseLongLong(text, 0, &value, &outOfRange) || outOfRange) {
-        return 0;
-    }
-    if (value < -0x80000000LL || value > 0xFFFFFFFFLL) {
+    if (!ReadInt64(text, &value) || value < -0x80000000LL || value > 0xFFFFFFFFLL) {
         return 0;
     }
     *out = static_cast<LONG>(static_cast<DWORD>(value));
