@@ -13,6 +13,7 @@
 #
 #   scripts/wine-e2e.sh NATIVE_BUILD_DIR WINDOWS_BUILD_DIR
 set -uo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 if [ $# -ne 2 ] || [ "$1" = --help ]; then
     sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
@@ -29,9 +30,7 @@ for file in "$native/hollin-whoisd" "$native/dnswhois" "$native/hollin.so" \
 done
 
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY
+export WINEPREFIX=$work/prefix
 server_pid=
 cleanup() {
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
@@ -39,6 +38,11 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+echo "== a Wine prefix of this run's own"
+use_wine_prefix || exit 1
+mkdir -p "$WINEPREFIX/drive_c/hollin"
+cp "$windows/hollin.dll" "$windows/urlbind.exe" "$WINEPREFIX/drive_c/hollin/"
 
 passed=0
 failed=0
@@ -80,11 +84,6 @@ IID='{5D1C7E2E-83A4-4B61-9E07-2C44D8A1B6F3}'
 CLASS="HKCR\\CLSID\\$CLSID"
 HANDLER='HKCR\PROTOCOLS\Handler\dnswhois'
 DLL='C:\hollin\hollin.dll'
-
-echo "== a Wine prefix of this run's own"
-wineboot --init >"$work/wineboot.log" 2>&1 && wineserver --wait
-mkdir -p "$WINEPREFIX/drive_c/hollin"
-cp "$windows/hollin.dll" "$windows/urlbind.exe" "$WINEPREFIX/drive_c/hollin/"
 
 echo "== regsvr32 /s hollin.dll"
 check "regsvr32 /s succeeds" wine regsvr32 /s "$DLL"
