@@ -14,6 +14,7 @@ set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
+. scripts/lib.sh
 
 query=example.com
 url=
@@ -36,9 +37,8 @@ cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target hollin dnswhois
     >/dev/null
 
 work=$(mktemp -d)
-server_pid=
 cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    stop_whoisd
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -47,14 +47,8 @@ export HOLLIN_REGISTRY=$work/registry.reg
 build/regsvr build/hollin.so
 echo "demo: registered build/hollin.so in $HOLLIN_REGISTRY" >&2
 
-build/hollin-whoisd --port 0 --port-file "$work/port" &
-server_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$work/port" ] && break
-    sleep 0.05
-done
-port=$(cat "$work/port")
-url=${url:-dnswhois://127.0.0.1:$port/$query}
+start_whoisd build/hollin-whoisd "$work"
+url=${url:-dnswhois://127.0.0.1:$whoisd_port/$query}
 
-echo "demo: whois server on 127.0.0.1:$port; opening $url" >&2
+echo "demo: whois server on 127.0.0.1:$whoisd_port; opening $url" >&2
 build/dnswhois "$url"

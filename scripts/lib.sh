@@ -18,3 +18,22 @@ use_wine_prefix() {
     fi
     wineserver --wait
 }
+
+# Starts the project's whois server PROGRAM on a port of 127.0.0.1 it picks,
+# with ARGS, and waits up to 5 seconds for it to write the port to
+# WORK_DIR/port. The port goes to whoisd_port; stop_whoisd ends the server.
+start_whoisd() { # start_whoisd PROGRAM WORK_DIR [ARGS...]
+    local program=$1 port_file=$2/port
+    shift 2
+    "$program" --port 0 --port-file "$port_file" "$@" &
+    whoisd_pid=$!
+    for _ in $(seq 1 100); do
+        [ -s "$port_file" ] && break
+        sleep 0.05
+    done
+    whoisd_port=$(cat "$port_file")
+}
+
+stop_whoisd() {
+    [ -n "${whoisd_pid:-}" ] && kill "$whoisd_pid" 2>/dev/null && wait "$whoisd_pid" 2>/dev/null
+}

@@ -31,9 +31,8 @@ done
 
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix
-server_pid=
 cleanup() {
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+    stop_whoisd
     wineserver -k 2>/dev/null
     rm -rf "$work"
 }
@@ -108,14 +107,7 @@ check "type library: its file" value_is "HKCR\\TypeLib\\$LIBID\\1.0\\0\\win32" '
 check "type library: its interface" value_is "HKCR\\Interface\\$IID" '' ILocalFileProtocol
 
 echo "== pages through urlmon and through the native host"
-"$native/hollin-whoisd" --port 0 --port-file "$work/port" --record "$work/received" \
-    2>"$work/whoisd.log" &
-server_pid=$!
-for _ in $(seq 1 100); do
-    [ -s "$work/port" ] && break
-    sleep 0.05
-done
-port=$(cat "$work/port")
+start_whoisd "$native/hollin-whoisd" "$work" --record "$work/received" 2>"$work/whoisd.log"
 
 # Both hosts open URL; their pages must be the same bytes.
 same_page() {
@@ -130,9 +122,9 @@ same_page() {
 # lines that Linux and Windows itself give.
 for query in example.com hostile large drip close; do
     check "the page for $query is the native page, byte for byte" \
-        same_page "dnswhois://127.0.0.1:$port/$query" "$query"
+        same_page "dnswhois://127.0.0.1:$whoisd_port/$query" "$query"
 done
-check "the empty query's page is the native page" same_page "dnswhois://127.0.0.1:$port/" empty
+check "the empty query's page is the native page" same_page "dnswhois://127.0.0.1:$whoisd_port/" empty
 check "the whois server saw the query and one line feed" grep -qx '"example.com\\n"' "$work/received"
 check "a syntax error gets the native status-3 page" same_page 'dnswhois:x' syntax
 check "the status-3 page says so" grep -q 'Syntax error in the URL' "$work/syntax.native.html"
