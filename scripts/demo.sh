@@ -20,7 +20,7 @@ query=example.com
 url=
 case "${1:-}" in
 -h | --help)
-    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+    usage_from_header
     exit 0
     ;;
 --url)

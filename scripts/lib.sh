@@ -1,5 +1,11 @@
 # Helpers the scripts share; sourced, not run.
 
+# Prints the script's leading comment block (after the #! line), without the
+# comment marks: its usage text.
+usage_from_header() {
+    sed -n '2,$ { /^#/!q; s/^# \{0,1\}//p; }' "$0"
+}
+
 # Sets Wine up for the prefix WINEPREFIX names: 32-bit, quiet, and making the
 # prefix first when it has none yet. When that fails, says so with wineboot's
 # messages and returns 1.

@@ -8,13 +8,14 @@ set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
+. scripts/lib.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
 native_only=0
 case "${1:-}" in
 --native-only) native_only=1 ;;
 -h | --help)
-    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    usage_from_header
     exit 0
     ;;
 "") ;;

@@ -16,7 +16,7 @@ set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 if [ $# -ne 2 ] || [ "$1" = --help ]; then
-    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+    usage_from_header
     [ $# -eq 2 ] && exit 0 || exit 2
 fi
 native=$(cd "$1" && pwd)
