@@ -10,17 +10,26 @@ set -euo pipefail
 native_only=0
 [ "${1:-}" = --native ] && native_only=1
 
+# The packages, each with a command or file that shows it is installed. When
+# one is missing, all of them go to apt-get, which leaves alone what is there.
+packages=()
 missing=()
-need() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
+need() { # need PACKAGE COMMAND-OR-FILE
+    packages+=("$1")
+    case $2 in
+    /*) [ -f "$2" ] ;;
+    *) command -v "$2" >/dev/null 2>&1 ;;
+    esac || missing+=("$1")
+}
 need cmake cmake
 need g++ g++
 need make make
-[ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+need googletest /usr/src/googletest/CMakeLists.txt
 if [ "$native_only" = 0 ]; then
-    need i686-w64-mingw32-g++-posix mingw-w64
-    need i686-w64-mingw32-widl mingw-w64-tools
+    need mingw-w64 i686-w64-mingw32-g++-posix
+    need mingw-w64-tools i686-w64-mingw32-widl
     need wine wine
-    [ -f /usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll ] || missing+=(wine32:i386)
+    need wine32:i386 /usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then
@@ -32,12 +41,8 @@ if [ "$(id -u)" != 0 ]; then
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-packages=(cmake g++ make googletest)
-if [ "$native_only" = 0 ]; then
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386
-    fi
-    packages+=(mingw-w64 mingw-w64-tools wine wine32:i386)
+if [ "$native_only" = 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
 fi
 apt-get update -qq
 apt-get install -y -qq "${packages[@]}" >/dev/null
