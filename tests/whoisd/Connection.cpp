@@ -29,22 +29,6 @@ bool wouldBlock(int error) {
 
 } // namespace
 
-const char* QueryEndName(QueryEnd end) {
-    switch (end) {
-    case QueryEnd::LineFeed:
-        return "line-feed";
-    case QueryEnd::ClientClosed:
-        return "client-closed";
-    case QueryEnd::Limit:
-        return "limit";
-    case QueryEnd::Idle:
-        return "idle";
-    case QueryEnd::Failed:
-        break;
-    }
-    return "failed";
-}
-
 Connection::Connection(int socket, int stopSignal, int idleMs)
     : socket(socket), stopSignal(stopSignal), idleMs(idleMs) {}
 
@@ -130,22 +114,28 @@ bool Connection::SendAll(const std::string& bytes) {
     return true;
 }
 
-// Ends the sending side, then reads until the client closes its side too,
-// so that unread bytes of the client do not turn the close into a reset.
-void Connection::CloseGracefully() {
-    shutdown(socket, SHUT_WR);
-    auto deadline = millisecondsFromNow(ClosingTimeLimitMs);
+// Reads and drops what the client sends until it closes its side, a receive
+// fails, the server stops, or timeoutMs have passed (-1: no time limit).
+void Connection::DiscardUntilClosed(int timeoutMs) {
+    auto deadline = millisecondsFromNow(timeoutMs);
     for (;;) {
-        int left = millisecondsUntil(deadline);
+        int left = timeoutMs < 0 ? -1 : millisecondsUntil(deadline);
         if (left == 0 || WaitFor(POLLIN, left) != Wait::Ready) {
-            break;
+            return;
         }
         char discarded[512];
         ssize_t count = recv(socket, discarded, sizeof discarded, 0);
         if (count == 0 || (count < 0 && !wouldBlock(errno))) {
-            break;
+            return;
         }
     }
+}
+
+// Ends the sending side, then reads until the client closes its side too,
+// so that unread bytes of the client do not turn the close into a reset.
+void Connection::CloseGracefully() {
+    shutdown(socket, SHUT_WR);
+    DiscardUntilClosed(ClosingTimeLimitMs);
     close(socket);
     socket = -1;
 }
@@ -161,13 +151,7 @@ void Connection::CloseWithReset() {
 // Answers nothing; reads and drops what comes until the client closes or
 // the server stops.
 void Connection::HoldSilently() {
-    while (WaitFor(POLLIN, -1) == Wait::Ready) {
-        char discarded[512];
-        ssize_t count = recv(socket, discarded, sizeof discarded, 0);
-        if (count == 0 || (count < 0 && !wouldBlock(errno))) {
-            return;
-        }
-    }
+    DiscardUntilClosed(-1);
 }
 
 void Connection::Drip() {

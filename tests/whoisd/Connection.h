@@ -16,7 +16,6 @@ enum class QueryEnd {
     Idle,         // nothing more arrived for the idle time
     Failed,       // a receive failed, or the server is stopping
 };
-const char* QueryEndName(QueryEnd end);
 
 // What one connection delivered before the server answered.
 struct Received {
@@ -56,6 +55,7 @@ private:
     Wait WaitFor(short events, int timeoutMs);
     bool Pause(int ms);
     bool SendAll(const std::string& bytes);
+    void DiscardUntilClosed(int timeoutMs);
     void CloseGracefully();
     void CloseWithReset();
     void HoldSilently();
