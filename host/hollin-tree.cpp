@@ -41,6 +41,11 @@ const char Help[] =
 
 enum ExitStatus { Success = 0, Problems = 1, Trouble = 2 };
 
+// The longest line, and the longest name, type or value, that a load reads
+// whole, in characters.
+const std::string LongestLine = std::to_string(TextTreeStream::LineSize - 1);
+const std::string LongestField = std::to_string(TextTreeStream::FieldSize - 1);
+
 // Empty when `path` names a file that can be opened, else why not.
 std::string Unreadable(const std::string& path) {
     std::error_code error;
@@ -116,7 +121,8 @@ int Checker::Run() {
         LONG kind = stream.ParseLine();
         bool inArray = array.line != 0;
         if ((cut || continued) && longLine != lineNumber) {
-            Report(lineNumber, "longer than 4095 characters: read in pieces, each as a line");
+            Report(lineNumber,
+                   "longer than " + LongestLine + " characters: read in pieces, each as a line");
             longLine = lineNumber;
         }
         if (longLine != lineNumber) { // nothing more is said about a long line
@@ -182,11 +188,12 @@ void Checker::Unrecognised(long line, const std::string& text) {
         return; // blank lines and comments are meant to be passed over
     case '(':
         Report(line, "value line not read: no type, a type not known, a number that does not "
-                     "parse, or a part longer than 1023 characters");
+                     "parse, or a part longer than " +
+                         LongestField + " characters");
         break;
     case '{':
-        Report(line, "group begin not read: no blank after the brace, a name longer than 1023 "
-                     "characters, or more than " +
+        Report(line, "group begin not read: no blank after the brace, a name longer than " +
+                         LongestField + " characters, or more than " +
                          std::to_string(TextTreeStream::MaxDepth) + " groups deep");
         break;
     case '}':
@@ -195,8 +202,8 @@ void Checker::Unrecognised(long line, const std::string& text) {
                          : "group end that does not close group '" + groups.back().name + "'");
         break;
     case '[':
-        Report(line, "array begin not read: no blank after the bracket, or a name longer than "
-                     "1023 characters");
+        Report(line, "array begin not read: no blank after the bracket, or a name longer than " +
+                         LongestField + " characters");
         break;
     case ']':
         Report(line, "array end with no array open");
