@@ -207,12 +207,12 @@ struct Handler {
     CLSID classId;
 };
 
-// A registry value of type REG_SZ, read whole; false when the key or value
-// is missing or is no text.
-bool readRegistryText(HKEY root, const std::string& path, const char* name, std::string& text,
+// A value of type REG_SZ under HKEY_CLASSES_ROOT, read whole; false when the
+// key or value is missing or is no text.
+bool readRegistryText(const std::string& path, const char* name, std::string& text,
                       std::string& error) {
     HKEY key = nullptr;
-    LONG result = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
+    LONG result = RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key);
     if (result != ERROR_SUCCESS) {
         error = "HKEY_CLASSES_ROOT\\" + path +
                 (result == ERROR_FILE_NOT_FOUND
@@ -255,8 +255,7 @@ bool lookUpHandler(const std::string& url, Handler& handler, std::string& error)
     }
     std::string scheme = url.substr(0, colon);
     std::string classText;
-    if (!readRegistryText(HKEY_CLASSES_ROOT, "PROTOCOLS\\Handler\\" + scheme, "CLSID", classText,
-                          error)) {
+    if (!readRegistryText("PROTOCOLS\\Handler\\" + scheme, "CLSID", classText, error)) {
         error = "no handler is registered for the scheme \"" + scheme + "\": " + error;
         return false;
     }
@@ -265,8 +264,8 @@ bool lookUpHandler(const std::string& url, Handler& handler, std::string& error)
                 classText + "\"); is it unregistered?";
         return false;
     }
-    if (!readRegistryText(HKEY_CLASSES_ROOT, "CLSID\\" + classText + "\\InprocServer32", nullptr,
-                          handler.library, error) ||
+    if (!readRegistryText("CLSID\\" + classText + "\\InprocServer32", nullptr, handler.library,
+                          error) ||
         handler.library.empty()) {
         error = "the handler class " + classText + " of the scheme \"" + scheme +
                 "\" has no library: " + (error.empty() ? "its path is empty" : error);
