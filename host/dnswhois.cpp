@@ -282,7 +282,7 @@ bool findHandler(const Options& options, Handler& handler, std::string& error) {
     }
     handler.library = options.library;
     if (handler.library.find('/') == std::string::npos) {
-        handler.library = "./" + handler.library; // dlopen would search the system's paths
+        handler.library = "./" + handler.library; // the loader would search the system's paths
     }
     handler.classId = WhoisProtocolClass;
     return true;
@@ -296,15 +296,16 @@ struct HandlerLibrary {
     DllCanUnloadNowFunction canUnloadNow = nullptr; // optional, as for COM
 
     bool Load(const std::string& path, std::string& error) {
-        void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        HMODULE library = LoadLibraryA(path.c_str());
         if (library == nullptr) {
             const char* reason = dlerror();
             error = "cannot load " + path + ": " + (reason != nullptr ? reason : "unknown error");
             return false;
         }
-        getClassObject =
-            reinterpret_cast<DllGetClassObjectFunction>(dlsym(library, "DllGetClassObject"));
-        canUnloadNow = reinterpret_cast<DllCanUnloadNowFunction>(dlsym(library, "DllCanUnloadNow"));
+        getClassObject = reinterpret_cast<DllGetClassObjectFunction>(
+            GetProcAddress(library, "DllGetClassObject"));
+        canUnloadNow =
+            reinterpret_cast<DllCanUnloadNowFunction>(GetProcAddress(library, "DllCanUnloadNow"));
         if (getClassObject == nullptr) {
             error = path + " does not export DllGetClassObject";
             return false;
