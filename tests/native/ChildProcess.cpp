@@ -45,12 +45,15 @@ bool ChildProcess::Start(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);
+    if (!started) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        pid = -1;
+        return false;
+    }
     out = outPipe[0];
     err = errPipe[0];
-    if (!started) {
-        pid = -1;
-    }
-    return started;
+    return true;
 }
 
 void ChildProcess::Signal(int signal) {
