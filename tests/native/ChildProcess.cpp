@@ -20,7 +20,8 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& arguments) {
+bool ChildProcess::Start(const std::vector<std::string>& arguments,
+                         const std::string& standardOutput) {
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) {
@@ -34,7 +35,11 @@ bool ChildProcess::Start(const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    if (standardOutput.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, standardOutput.c_str(), O_WRONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     std::vector<char*> argv;
     for (const std::string& argument : arguments) {
@@ -100,9 +105,10 @@ ProgramResult ChildProcess::Finish(int timeoutMs) {
     return result;
 }
 
-ProgramResult RunProgram(const std::vector<std::string>& arguments) {
+ProgramResult RunProgram(const std::vector<std::string>& arguments,
+                         const std::string& standardOutput) {
     ChildProcess child;
-    if (!child.Start(arguments)) {
+    if (!child.Start(arguments, standardOutput)) {
         return ProgramResult();
     }
     return child.Finish();
@@ -111,4 +117,9 @@ ProgramResult RunProgram(const std::vector<std::string>& arguments) {
 std::string BuildFile(const std::string& name) {
     const char* directory = std::getenv("HOLLIN_BUILD_DIR");
     return std::string(directory != nullptr ? directory : ".") + "/" + name;
+}
+
+ProgramResult RunBuildProgram(const std::string& name, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), BuildFile(name));
+    return RunProgram(arguments);
 }

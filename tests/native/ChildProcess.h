@@ -19,8 +19,9 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // arguments[0] is the program's path. Standard input is /dev/null.
-    bool Start(const std::vector<std::string>& arguments);
+    // arguments[0] is the program's path. Standard input is /dev/null;
+    // standard output goes to the file `standardOutput` when one is named.
+    bool Start(const std::vector<std::string>& arguments, const std::string& standardOutput = "");
     void Signal(int signal);
     // Reads both outputs to their end and waits for the exit; a child that
     // takes longer than `timeoutMs` in all is killed.
@@ -32,7 +33,11 @@ private:
     int err = -1;
 };
 
-ProgramResult RunProgram(const std::vector<std::string>& arguments);
+ProgramResult RunProgram(const std::vector<std::string>& arguments,
+                         const std::string& standardOutput = "");
 
 // A file of the build: $HOLLIN_BUILD_DIR/name.
 std::string BuildFile(const std::string& name);
+
+// Runs the build's program `name` with `arguments`.
+ProgramResult RunBuildProgram(const std::string& name, std::vector<std::string> arguments);

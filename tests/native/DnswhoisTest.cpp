@@ -16,8 +16,7 @@ namespace {
 using Arguments = std::vector<std::string>;
 
 ProgramResult runDnswhois(Arguments arguments) {
-    arguments.insert(arguments.begin(), BuildFile("dnswhois"));
-    return RunProgram(arguments);
+    return RunBuildProgram("dnswhois", std::move(arguments));
 }
 
 bool contains(const std::string& text, const std::string& part) {
@@ -151,13 +150,7 @@ namespace {
 
 // --- finding the handler through the registry, as a browser does ---------------
 
-class DnswhoisThroughTheRegistry : public RegistryTest {
-protected:
-    ProgramResult Regsvr(Arguments arguments) {
-        arguments.insert(arguments.begin(), BuildFile("regsvr"));
-        return RunProgram(arguments);
-    }
-};
+class DnswhoisThroughTheRegistry : public RegistryTest {};
 
 TEST_F(DnswhoisThroughTheRegistry, FindsTheRegisteredLibraryByTheUrlsScheme) {
     ProgramResult none = runDnswhois({"dnswhois:x"});
@@ -165,13 +158,13 @@ TEST_F(DnswhoisThroughTheRegistry, FindsTheRegisteredLibraryByTheUrlsScheme) {
     EXPECT_TRUE(contains(none.err, "no handler is registered for the scheme \"dnswhois\""))
         << none.err;
 
-    ASSERT_EQ(Regsvr({BuildFile("hollin.so")}).exitStatus, 0);
+    ASSERT_EQ(RunBuildProgram("regsvr", {BuildFile("hollin.so")}).exitStatus, 0);
     ProgramResult page = runDnswhois({"dnswhois:x"});
     EXPECT_EQ(page.exitStatus, 0) << page.err;
     EXPECT_TRUE(contains(page.out, "Syntax error in the URL")) << page.out;
     EXPECT_EQ(runDnswhois({"other:x"}).exitStatus, 1) << "only the registered scheme";
 
-    ASSERT_EQ(Regsvr({"-u", BuildFile("hollin.so")}).exitStatus, 0);
+    ASSERT_EQ(RunBuildProgram("regsvr", {"-u", BuildFile("hollin.so")}).exitStatus, 0);
     ProgramResult unregistered = runDnswhois({"dnswhois:x"});
     EXPECT_EQ(unregistered.exitStatus, 1);
     EXPECT_TRUE(contains(unregistered.err, "names no class")) << unregistered.err;
@@ -180,7 +173,7 @@ TEST_F(DnswhoisThroughTheRegistry, FindsTheRegisteredLibraryByTheUrlsScheme) {
 TEST_F(DnswhoisThroughTheRegistry, AHandlerWhoseLibraryIsGoneIsStatusOne) {
     std::string copy = temporaryFolder + "/hollin.so";
     ASSERT_EQ(system(("cp '" + BuildFile("hollin.so") + "' '" + copy + "'").c_str()), 0);
-    ASSERT_EQ(Regsvr({copy}).exitStatus, 0);
+    ASSERT_EQ(RunBuildProgram("regsvr", {copy}).exitStatus, 0);
     ASSERT_EQ(unlink(copy.c_str()), 0);
     ProgramResult result = runDnswhois({"dnswhois:x"});
     EXPECT_EQ(result.exitStatus, 1);

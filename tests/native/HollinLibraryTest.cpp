@@ -1,12 +1,12 @@
 // hollin.so as a host sees it: loaded with dlopen, reached only through its
 // exports.
+#include "ChildProcess.h"
 #include "protocol/LocalFileProtocol.h"
 #include "support/ProtocolScenario.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -17,16 +17,13 @@ typedef HRESULT (*CanUnloadNowFunction)();
 // The library, loaded once for the whole test program.
 struct Library {
     Library() {
-        const char* dir = std::getenv("HOLLIN_BUILD_DIR");
-        path = std::string(dir != nullptr ? dir : ".") + "/hollin.so";
-        handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        handle = dlopen(BuildFile("hollin.so").c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle != nullptr) {
             getClassObject =
                 reinterpret_cast<GetClassObjectFunction>(dlsym(handle, "DllGetClassObject"));
             canUnloadNow = reinterpret_cast<CanUnloadNowFunction>(dlsym(handle, "DllCanUnloadNow"));
         }
     }
-    std::string path;
     void* handle = nullptr;
     GetClassObjectFunction getClassObject = nullptr;
     CanUnloadNowFunction canUnloadNow = nullptr;

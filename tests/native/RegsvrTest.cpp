@@ -14,8 +14,7 @@ using namespace registration;
 class Regsvr : public RegistryTest {
 protected:
     ProgramResult Run(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), BuildFile("regsvr"));
-        return RunProgram(arguments);
+        return RunBuildProgram("regsvr", std::move(arguments));
     }
 
     // A copy of hollin.so at `name` in a folder of the test's own.

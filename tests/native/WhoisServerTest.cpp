@@ -267,7 +267,7 @@ TEST(WhoisdProgram, ServesRecordsAndStopsOnSigterm) {
 }
 
 TEST(WhoisdProgram, HelpAndBadUsage) {
-    ProgramResult help = RunProgram({BuildFile("hollin-whoisd"), "--help"});
+    ProgramResult help = RunBuildProgram("hollin-whoisd", {"--help"});
     EXPECT_EQ(help.exitStatus, 0);
     for (const char* name : {"--port", "--record", "--replies", "silent", "reset", "drip"}) {
         EXPECT_NE(help.out.find(name), std::string::npos) << name;
@@ -276,9 +276,8 @@ TEST(WhoisdProgram, HelpAndBadUsage) {
                                                {"--port"},
                                                {"--bogus", "1"},
                                                {"--idle-ms", "0"}}) {
-        arguments.insert(arguments.begin(), BuildFile("hollin-whoisd"));
-        ProgramResult result = RunProgram(arguments);
-        EXPECT_EQ(result.exitStatus, 2) << arguments[1];
+        ProgramResult result = RunBuildProgram("hollin-whoisd", arguments);
+        EXPECT_EQ(result.exitStatus, 2) << arguments[0];
         EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;
     }
 }
