@@ -2,13 +2,13 @@
 // through hollin.so against hollin's whois server.
 #include "tests/whoisd/WhoisServer.h"
 #include "ChildProcess.h"
+#include "NativeTestSupport.h"
 #include "RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <dlfcn.h>
-#include <fstream>
 #include <unistd.h>
 
 namespace {
@@ -55,9 +55,9 @@ TEST(DnswhoisProgram, BadUsageIsStatusTwoWithAMessage) {
 }
 
 TEST(DnswhoisProgram, ALibraryThatCannotServeIsStatusOne) {
-    char notALibrary[] = "/tmp/hollin-not-a-library-XXXXXX";
-    close(mkstemp(notALibrary));
-    std::ofstream(notALibrary) << "plain text\n";
+    TempDir dir;
+    const std::string notALibrary = dir.Path("not-a-library");
+    WriteBytes(notALibrary, "plain text\n");
     Dl_info libc = {};
     ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::fclose), &libc), 0);
 
@@ -75,7 +75,6 @@ TEST(DnswhoisProgram, ALibraryThatCannotServeIsStatusOne) {
         EXPECT_TRUE(contains(result.err, test.message)) << result.err;
         EXPECT_EQ(result.out, "");
     }
-    unlink(notALibrary);
 }
 
 // --- whole requests through hollin.so -------------------------------------------
@@ -110,14 +109,12 @@ TEST_F(DnswhoisThroughHollin, WritesThePageBytesUnchanged) {
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].bytes, "example.com\n") << "the query and one line feed";
 
-    char output[] = "/tmp/hollin-page-XXXXXX";
-    close(mkstemp(output));
+    TempDir dir;
+    const std::string output = dir.Path("page");
     ProgramResult toFile = Run({"--output", output, Url("example.com")});
     EXPECT_EQ(toFile.exitStatus, 0);
     EXPECT_EQ(toFile.out, "");
-    std::ifstream file(output, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), result.out);
-    unlink(output);
+    EXPECT_EQ(ReadText(output), result.out);
 }
 
 TEST_F(DnswhoisThroughHollin, AbortAfterGivesUpOnASilentServer) {
@@ -171,8 +168,7 @@ TEST_F(DnswhoisThroughTheRegistry, FindsTheRegisteredLibraryByTheUrlsScheme) {
 }
 
 TEST_F(DnswhoisThroughTheRegistry, AHandlerWhoseLibraryIsGoneIsStatusOne) {
-    std::string copy = temporaryFolder + "/hollin.so";
-    ASSERT_EQ(system(("cp '" + BuildFile("hollin.so") + "' '" + copy + "'").c_str()), 0);
+    std::string copy = copyFile(BuildFile("hollin.so"), temporaryFolder.Path("hollin.so"));
     ASSERT_EQ(RunBuildProgram("regsvr", {copy}).exitStatus, 0);
     ASSERT_EQ(unlink(copy.c_str()), 0);
     ProgramResult result = runDnswhois({"dnswhois:x"});

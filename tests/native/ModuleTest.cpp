@@ -50,8 +50,8 @@ TEST(ModuleResources, ADataFileIsReadAndNeverRun) {
     EXPECT_TRUE(FreeLibrary(plain));
 
     // A copy of a program that is not loaded: its resources come from the file.
-    TemporaryFolder folder;
-    std::string copy = copyFile("/proc/self/exe", folder.File("copy"));
+    TempDir folder;
+    std::string copy = copyFile("/proc/self/exe", folder.Path("copy"));
     HMODULE data = LoadLibraryExA(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(data, nullptr);
     EXPECT_NE(data, thisProgram());
@@ -60,11 +60,11 @@ TEST(ModuleResources, ADataFileIsReadAndNeverRun) {
     EXPECT_TRUE(FreeLibrary(data));
     EXPECT_FALSE(FreeLibrary(data)) << "the mapping is gone";
 
-    writeFile(folder.File("text"), "not a library");
-    EXPECT_EQ(LoadLibraryExA(folder.File("text").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
+    WriteBytes(folder.Path("text"), "not a library");
+    EXPECT_EQ(LoadLibraryExA(folder.Path("text").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
               nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_EXE_FORMAT));
-    EXPECT_EQ(LoadLibraryExA(folder.File("missing").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
+    EXPECT_EQ(LoadLibraryExA(folder.Path("missing").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE),
               nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 }

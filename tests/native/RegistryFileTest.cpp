@@ -56,29 +56,29 @@ TEST_F(RegistryFile, TheFileIsARegeditExport) {
     Set(key, "Bytes", REG_BINARY, "\x0a\xff");
     RegCloseKey(key);
     RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\Empty"));
-    EXPECT_EQ(readFile(registryFile), "REGEDIT4\n"
-                                      "\n"
-                                      "[HKEY_CLASSES_ROOT\\A]\n"
-                                      "@=\"say \\\"hi\\\" C:\\\\x\"\n"
-                                      "\"Number\"=dword:00000131\n"
-                                      "\"Bytes\"=hex:0a,ff\n"
-                                      "\n"
-                                      "[HKEY_CURRENT_USER\\Software]\n"
-                                      "\n"
-                                      "[HKEY_CURRENT_USER\\Software\\Empty]\n"
-                                      "\n");
+    EXPECT_EQ(::ReadText(registryFile), "REGEDIT4\n"
+                                        "\n"
+                                        "[HKEY_CLASSES_ROOT\\A]\n"
+                                        "@=\"say \\\"hi\\\" C:\\\\x\"\n"
+                                        "\"Number\"=dword:00000131\n"
+                                        "\"Bytes\"=hex:0a,ff\n"
+                                        "\n"
+                                        "[HKEY_CURRENT_USER\\Software]\n"
+                                        "\n"
+                                        "[HKEY_CURRENT_USER\\Software\\Empty]\n"
+                                        "\n");
 }
 
 TEST_F(RegistryFile, AFileWrittenByHandIsRead) {
-    writeFile(registryFile, "REGEDIT4\r\n"
-                            "; written by hand\r\n"
-                            "[HKEY_LOCAL_MACHINE\\Software\\Tool]\r\n"
-                            "@=\"x\"\r\n"
-                            "\"Path\"=hex(2):25,00,\\\r\n"
-                            "  41,00\r\n"
-                            "\"Name\"=\"a \\\"b\\\"\"\r\n"
-                            "\r\n"
-                            "[hkey_local_machine\\software\\tool\\Sub]\r\n");
+    WriteBytes(registryFile, "REGEDIT4\r\n"
+                             "; written by hand\r\n"
+                             "[HKEY_LOCAL_MACHINE\\Software\\Tool]\r\n"
+                             "@=\"x\"\r\n"
+                             "\"Path\"=hex(2):25,00,\\\r\n"
+                             "  41,00\r\n"
+                             "\"Name\"=\"a \\\"b\\\"\"\r\n"
+                             "\r\n"
+                             "[hkey_local_machine\\software\\tool\\Sub]\r\n");
     DWORD type = 0;
     EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "Software\\Tool", "Path", &type), std::string("%\0A\0", 4));
     EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
@@ -108,7 +108,7 @@ TEST_F(RegistryFile, ValuesTheQuotedFormCannotHoldKeepTheirBytes) {
     DWORD type = 0;
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\Odd", "Short", &type), "\x01\x02");
     EXPECT_EQ(type, DWORD(REG_DWORD));
-    std::string text = readFile(registryFile);
+    std::string text = ::ReadText(registryFile);
     EXPECT_NE(text.find("\"LineBreak\"=hex(1):"), std::string::npos);
     EXPECT_NE(text.find(",\\\n  5a"), std::string::npos) << "long lists wrap as regedit's do";
 }
@@ -124,14 +124,14 @@ TEST_F(RegistryFile, ADamagedFileIsReportedAndNeverReplaced) {
         "REGEDIT4\n[HKEY_CURRENT_USER\\A\\\\B]\n",
     };
     for (const char* text : damaged) {
-        writeFile(registryFile, text);
+        WriteBytes(registryFile, text);
         HKEY key = nullptr;
         EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
                                   nullptr, &key, nullptr),
                   ERROR_BADDB)
             << text;
         EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_READ, &key), ERROR_BADDB) << text;
-        EXPECT_EQ(readFile(registryFile), text) << "the file is left as it was";
+        EXPECT_EQ(::ReadText(registryFile), text) << "the file is left as it was";
     }
 
     std::remove(registryFile.c_str());
@@ -143,19 +143,20 @@ TEST_F(RegistryFile, ADamagedFileIsReportedAndNeverReplaced) {
 
 TEST_F(RegistryFile, ItLivesInTheUsersDataFolderByDefault) {
     unsetenv("HOLLIN_REGISTRY");
-    setenv("XDG_DATA_HOME", (temporaryFolder + "/data").c_str(), 1);
+    setenv("XDG_DATA_HOME", temporaryFolder.Path("data").c_str(), 1);
     RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\Placed"));
-    EXPECT_NE(readFile(temporaryFolder + "/data/hollin/registry.reg").find("Placed"),
+    EXPECT_NE(::ReadText(temporaryFolder.Path("data/hollin/registry.reg")).find("Placed"),
               std::string::npos);
 
     const char* home = getenv("HOME");
     std::string savedHome = home != nullptr ? home : "";
     unsetenv("XDG_DATA_HOME");
-    setenv("HOME", (temporaryFolder + "/home").c_str(), 1);
+    setenv("HOME", temporaryFolder.Path("home").c_str(), 1);
     RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\AtHome"));
     setenv("HOME", savedHome.c_str(), 1);
-    EXPECT_NE(readFile(temporaryFolder + "/home/.local/share/hollin/registry.reg").find("AtHome"),
-              std::string::npos);
+    EXPECT_NE(
+        ::ReadText(temporaryFolder.Path("home/.local/share/hollin/registry.reg")).find("AtHome"),
+        std::string::npos);
 }
 
 // Each writer creates its own keys with values, one change at a time.

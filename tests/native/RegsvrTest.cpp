@@ -17,15 +17,10 @@ protected:
         return RunBuildProgram("regsvr", std::move(arguments));
     }
 
-    // A copy of hollin.so at `name` in a folder of the test's own.
+    // A copy of hollin.so at `name` in the test's folder.
     std::string CopyOfHollin(const std::string& name) {
-        std::string path = folders.File(name);
-        std::string folder = path.substr(0, path.rfind('/'));
-        EXPECT_EQ(system(("mkdir -p \"" + folder + "\"").c_str()), 0);
-        return realPath(copyFile(BuildFile("hollin.so"), path));
+        return realPath(copyFile(BuildFile("hollin.so"), temporaryFolder.Path(name)));
     }
-
-    TemporaryFolder folders;
 };
 
 TEST_F(Regsvr, RegistersAndUnregistersHollin) {
@@ -41,9 +36,9 @@ TEST_F(Regsvr, RegistersAndUnregistersHollin) {
     expectUnregistered();
     EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}"));
 
-    std::string before = readFile(registryFile);
+    std::string before = ::ReadText(registryFile);
     EXPECT_EQ(Run({"-u", library}).exitStatus, 0);
-    EXPECT_EQ(readFile(registryFile), before) << "a second -u removes nothing more";
+    EXPECT_EQ(::ReadText(registryFile), before) << "a second -u removes nothing more";
 }
 
 TEST_F(Regsvr, TenAtOnceLeaveAWholeRegistry) {
@@ -64,7 +59,9 @@ TEST_F(Regsvr, TenAtOnceLeaveAWholeRegistry) {
     // reads as a registry.
     std::string owner = classesText(std::string(classKey) + "\\InprocServer32");
     ASSERT_NE(std::find(libraries.begin(), libraries.end(), owner), libraries.end()) << owner;
-    EXPECT_EQ(classesText(std::string(libraryKey) + "\\1.0\\0\\win32").find(folders.path), 0u);
+    EXPECT_EQ(
+        classesText(std::string(libraryKey) + "\\1.0\\0\\win32").find(temporaryFolder.Path("")),
+        0u);
     for (const auto& row : scriptTable) {
         EXPECT_EQ(classesText(row.key, row.name), row.data) << row.key;
     }
@@ -79,12 +76,12 @@ TEST_F(Regsvr, SaysWhatWentWrong) {
     EXPECT_EQ(Run({}).exitStatus, 2);
     EXPECT_EQ(Run({"-x", "hollin.so"}).exitStatus, 2);
 
-    ProgramResult missing = Run({folders.File("missing.so")});
+    ProgramResult missing = Run({temporaryFolder.Path("missing.so")});
     EXPECT_EQ(missing.exitStatus, 1);
     EXPECT_NE(missing.err.find("No such file"), std::string::npos) << missing.err;
 
-    writeFile(folders.File("text.so"), "not a library");
-    ProgramResult text = Run({folders.File("text.so")});
+    WriteBytes(temporaryFolder.Path("text.so"), "not a library");
+    ProgramResult text = Run({temporaryFolder.Path("text.so")});
     EXPECT_EQ(text.exitStatus, 1);
     EXPECT_NE(text.err.find("cannot load"), std::string::npos) << text.err;
 
@@ -92,12 +89,12 @@ TEST_F(Regsvr, SaysWhatWentWrong) {
     EXPECT_EQ(noExport.exitStatus, 1);
     EXPECT_NE(noExport.err.find("has no export DllRegisterServer"), std::string::npos);
 
-    writeFile(registryFile, "damaged");
+    WriteBytes(registryFile, "damaged");
     ProgramResult failed = Run({BuildFile("hollin.so")});
     EXPECT_EQ(failed.exitStatus, 1);
     EXPECT_NE(failed.err.find("DllRegisterServer in "), std::string::npos) << failed.err;
     EXPECT_NE(failed.err.find("failed: 0x80020009"), std::string::npos) << failed.err;
-    EXPECT_EQ(readFile(registryFile), "damaged");
+    EXPECT_EQ(::ReadText(registryFile), "damaged");
 }
 
 } // namespace

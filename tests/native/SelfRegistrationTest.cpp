@@ -25,11 +25,9 @@ protected:
         RegistryTest::TearDown();
     }
 
-    // Loads a copy of hollin.so from `name` in a folder of the test's own.
+    // Loads a copy of hollin.so from `name` in the test's folder.
     void LoadServer(const std::string& name) {
-        std::string folder = folders.File(name.substr(0, name.rfind('/')));
-        ASSERT_EQ(system(("mkdir -p \"" + folder + "\"").c_str()), 0);
-        libraryPath = copyFile(HOLLIN_LIBRARY, folders.File(name));
+        libraryPath = copyFile(HOLLIN_LIBRARY, temporaryFolder.Path(name));
         server = LoadLibraryA(libraryPath.c_str());
         ASSERT_NE(server, nullptr);
     }
@@ -40,7 +38,6 @@ protected:
         return function != nullptr ? function() : E_NOTIMPL;
     }
 
-    TemporaryFolder folders;
     std::string libraryPath;
     HMODULE server = nullptr;
 };
@@ -85,13 +82,13 @@ TEST_F(SelfRegistration, AHandlerKeyThatCannotBeWrittenBeepsAndChangesNoResult) 
         {&someClass, updateFromOwnScript, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
         {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
     theModule.Initialize(map, ModuleFromAddress(map));
-    writeFile(registryFile, "damaged");
+    WriteBytes(registryFile, "damaged");
     unsigned long beeps = MessageBeepCount();
     EXPECT_EQ(DllRegisterServer(), DISP_E_EXCEPTION) << "the script's failure";
     EXPECT_EQ(MessageBeepCount(), beeps + 1);
     EXPECT_EQ(DllUnregisterServer(), S_OK);
     EXPECT_EQ(MessageBeepCount(), beeps + 2);
-    EXPECT_EQ(readFile(registryFile), "damaged");
+    EXPECT_EQ(::ReadText(registryFile), "damaged");
 
     std::remove(registryFile.c_str());
     EXPECT_EQ(DllRegisterServer(), S_OK);
@@ -105,8 +102,7 @@ TEST_F(SelfRegistration, AHandlerKeyThatCannotBeWrittenBeepsAndChangesNoResult) 
 // resource: a ".tlb" beside it stands in, found by the last component's
 // extension even in a folder whose name has a dot.
 TEST_F(SelfRegistration, ATypeLibraryFileBesideTheLibraryStandsIn) {
-    std::string folder = folders.File("with.dot");
-    ASSERT_EQ(system(("mkdir -p \"" + folder + "\"").c_str()), 0);
+    std::string folder = temporaryFolder.Path("with.dot");
     std::string library = copyFile(HOLLIN_PLAIN_MODULE, folder + "/plain");
     HMODULE plain = LoadLibraryA(library.c_str());
     ASSERT_NE(plain, nullptr);
@@ -119,7 +115,7 @@ TEST_F(SelfRegistration, ATypeLibraryFileBesideTheLibraryStandsIn) {
     EXPECT_EQ(theModule.LoadOwnTypeLibrary(&path, &typeLibrary), TYPE_E_CANTLOADLIBRARY);
     EXPECT_EQ(path, nullptr);
 
-    writeFile(folder + "/plain.tlb", sourceFile("server/hollin.idl"));
+    WriteBytes(folder + "/plain.tlb", sourceFile("server/hollin.idl"));
     std::string typeLibraryPath = realPath(folder) + "/plain.tlb";
     EXPECT_EQ(theModule.RegisterClasses(TRUE), S_OK);
     EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(libraryKey) + "\\1.0\\0\\win32"),

@@ -47,17 +47,17 @@ TEST_F(TypeLibrary, TheLibraryCarriesItsTypeLibrary) {
 }
 
 TEST_F(TypeLibrary, AFileOfIdlTextIsATypeLibrary) {
-    TemporaryFolder folder;
+    TempDir folder;
     ITypeLib* library = nullptr;
-    writeFile(folder.File("hollin.tlb"), sourceFile("server/hollin.idl"));
-    EXPECT_EQ(LoadTypeLib(wide(folder.File("hollin.tlb")).c_str(), &library), S_OK);
+    WriteBytes(folder.Path("hollin.tlb"), sourceFile("server/hollin.idl"));
+    EXPECT_EQ(LoadTypeLib(wide(folder.Path("hollin.tlb")).c_str(), &library), S_OK);
     library->Release();
 
-    writeFile(folder.File("broken.tlb"), "library Broken { };");
-    EXPECT_EQ(LoadTypeLib(wide(folder.File("broken.tlb")).c_str(), &library), TYPE_E_INVDATAREAD)
+    WriteBytes(folder.Path("broken.tlb"), "library Broken { };");
+    EXPECT_EQ(LoadTypeLib(wide(folder.Path("broken.tlb")).c_str(), &library), TYPE_E_INVDATAREAD)
         << "no uuid";
     EXPECT_EQ(library, nullptr);
-    EXPECT_EQ(LoadTypeLib(wide(folder.File("missing.tlb")).c_str(), &library),
+    EXPECT_EQ(LoadTypeLib(wide(folder.Path("missing.tlb")).c_str(), &library),
               TYPE_E_CANTLOADLIBRARY);
     EXPECT_EQ(LoadTypeLib(wide(HOLLIN_PLAIN_MODULE).c_str(), &library), TYPE_E_CANTLOADLIBRARY)
         << "a library without the resource";

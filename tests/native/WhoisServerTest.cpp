@@ -2,6 +2,7 @@
 // brings back, and the exact bytes it records.
 #include "tests/whoisd/WhoisServer.h"
 #include "ChildProcess.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -185,18 +185,15 @@ TEST_F(WhoisServerTest, StopEndsEveryConnection) {
 }
 
 TEST(CannedRepliesTest, RepliesFile) {
-    char path[] = "/tmp/hollin-replies-XXXXXX";
-    int descriptor = mkstemp(path);
-    ASSERT_GE(descriptor, 0);
-    const std::string contents = "comment line\n"
-                                 "@@ first.test\n"
-                                 "line one\r\n"
-                                 "@@ not a marker inside\n"
-                                 "@@ Second.Test\n"
-                                 "@@ \n"
-                                 "to the empty query line";
-    ASSERT_EQ(write(descriptor, contents.data(), contents.size()), ssize_t(contents.size()));
-    close(descriptor);
+    TempDir dir;
+    const std::string path = dir.Path("replies");
+    WriteBytes(path, "comment line\n"
+                     "@@ first.test\n"
+                     "line one\r\n"
+                     "@@ not a marker inside\n"
+                     "@@ Second.Test\n"
+                     "@@ \n"
+                     "to the empty query line");
 
     CannedReplies replies;
     std::string error;
@@ -208,10 +205,10 @@ TEST(CannedRepliesTest, RepliesFile) {
     EXPECT_EQ(replies.ReplyFor("example.com"), ExampleReply) << "built-ins stay";
     EXPECT_EQ(replies.ReplyFor("other"), NoMatchReply("other"));
 
-    std::ofstream(path) << "no marker at all\n";
+    WriteBytes(path, "no marker at all\n");
     EXPECT_FALSE(replies.LoadFile(path, error));
     EXPECT_NE(error.find("@@"), std::string::npos) << error;
-    unlink(path);
+    unlink(path.c_str());
     EXPECT_FALSE(replies.LoadFile(path, error));
 }
 
@@ -223,18 +220,12 @@ TEST(QuoteBytesTest, EscapesAllButPrintableAscii) {
 
 // --- the program ------------------------------------------------------------
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 TEST(WhoisdProgram, ServesRecordsAndStopsOnSigterm) {
-    char directory[] = "/tmp/hollin-whoisd-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const std::string portFile = std::string(directory) + "/port";
-    const std::string recordFile = std::string(directory) + "/record";
-    const std::string repliesFile = std::string(directory) + "/replies";
-    std::ofstream(repliesFile) << "@@ mine.test\nmy reply\n";
+    TempDir dir;
+    const std::string portFile = dir.Path("port");
+    const std::string recordFile = dir.Path("record");
+    const std::string repliesFile = dir.Path("replies");
+    WriteBytes(repliesFile, "@@ mine.test\nmy reply\n");
 
     ChildProcess whoisd;
     ASSERT_TRUE(
@@ -243,7 +234,7 @@ TEST(WhoisdProgram, ServesRecordsAndStopsOnSigterm) {
     int port = 0;
     for (int wait = 0; wait < 500 && port == 0; ++wait) {
         usleep(10000);
-        std::sscanf(readFile(portFile).c_str(), "%d", &port);
+        std::sscanf(ReadText(portFile).c_str(), "%d", &port);
     }
     ASSERT_GT(port, 0) << "the port file appears";
 
@@ -258,12 +249,8 @@ TEST(WhoisdProgram, ServesRecordsAndStopsOnSigterm) {
     whoisd.Signal(SIGTERM);
     ProgramResult result = whoisd.Finish();
     EXPECT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_EQ(readFile(recordFile), "\"mine.test\\n\"\n\"\"\n\"example.com\\n\"\n");
+    EXPECT_EQ(ReadText(recordFile), "\"mine.test\\n\"\n\"\"\n\"example.com\\n\"\n");
     EXPECT_NE(access(portFile.c_str(), F_OK), 0) << "the port file is removed at exit";
-    for (const std::string& file : {recordFile, repliesFile}) {
-        unlink(file.c_str());
-    }
-    rmdir(directory);
 }
 
 TEST(WhoisdProgram, HelpAndBadUsage) {

@@ -13,18 +13,17 @@
 #include <vector>
 
 #ifndef _WIN32
+#include "TempDir.h"
+
 #include <cstdlib>
-#include <unistd.h>
 #endif
 
 class RegistryTest : public testing::Test {
 protected:
     void SetUp() override {
 #ifndef _WIN32
-        char folder[] = "/tmp/hollin-registry-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        temporaryFolder = folder;
-        registryFile = temporaryFolder + "/registry.reg";
+        ASSERT_TRUE(temporaryFolder.Exists());
+        registryFile = temporaryFolder.Path("registry.reg");
         setenv("HOLLIN_REGISTRY", registryFile.c_str(), 1);
 #endif
         base = std::string("Software\\hollin-tests\\") +
@@ -36,8 +35,6 @@ protected:
         RegistrarScript::DeleteKeyTree(HKEY_CURRENT_USER, "Software\\hollin-tests");
 #ifndef _WIN32
         unsetenv("HOLLIN_REGISTRY");
-        std::string remove = "rm -rf '" + temporaryFolder + "'";
-        EXPECT_EQ(system(remove.c_str()), 0);
 #endif
     }
 
@@ -115,7 +112,7 @@ protected:
 
     std::string base;
 #ifndef _WIN32
-    std::string temporaryFolder;
+    TempDir temporaryFolder;
     std::string registryFile;
 #endif
 };

@@ -1,7 +1,9 @@
 // A directory of its own for a test's files, removed with everything in it
-// when the test ends. It lives in the platform's temporary directory, so it
-// works under Wine too.
+// when the test ends (a removal that fails fails the test). It lives in the
+// platform's temporary directory, so it works under Wine too.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -26,7 +28,10 @@ public:
     }
     ~TempDir() {
         std::error_code error;
-        std::filesystem::remove_all(dir, error);
+        if (!dir.empty()) {
+            std::filesystem::remove_all(dir, error);
+        }
+        EXPECT_FALSE(error) << "could not remove " << dir.string();
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
