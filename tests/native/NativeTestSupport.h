@@ -25,3 +25,13 @@ inline std::string copyFile(const std::string& from, const std::string& to) {
     WriteBytes(to, ReadText(from));
     return to;
 }
+
+// The text inside "uuid(...)" of the attribute list in front of `declaration`.
+inline std::string idlUuid(const std::string& idl, const std::string& declaration) {
+    size_t at = idl.find(declaration);
+    size_t uuid = idl.rfind("uuid(", at);
+    if (at == std::string::npos || uuid == std::string::npos) {
+        return "<none>";
+    }
+    return "{" + idl.substr(uuid + 5, 36) + "}";
+}

@@ -46,10 +46,8 @@ TEST_F(SelfRegistration, RegisterWritesTheClassTheTypeLibraryAndTheHandler) {
     LoadServer("it's a f\xc3\xbcnny folder/hollin.so"); // a quote, and UTF-8 bytes
     EXPECT_EQ(Call("DllRegisterServer"), S_OK);
     expectRegistered(realPath(libraryPath)); // the absolute path, its quote intact
-    std::string idl = sourceFile("server/hollin.idl");
-    size_t coclass = idl.rfind("uuid(", idl.find("coclass LocalFileProtocol"));
     EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, handlerKey, "CLSID"),
-              "{" + idl.substr(coclass + 5, 36) + "}")
+              idlUuid(sourceFile("server/hollin.idl"), "coclass LocalFileProtocol"))
         << "the handler names the class of the IDL";
 }
 

@@ -4,27 +4,18 @@
 #include "RegistryTestSupport.h"
 #include "NativeTestSupport.h"
 
+#include "platform/idlreader.h"
 #include "protocol/LocalFileProtocol.h"
-
-#include <cstdio>
 
 namespace {
 
 const char* const libraryId = "{5D1C7E20-83A4-4B61-9E07-2C44D8A1B6F3}";
+const GUID libraryGuid = {
+    0x5D1C7E20, 0x83A4, 0x4B61, {0x9E, 0x07, 0x2C, 0x44, 0xD8, 0xA1, 0xB6, 0xF3}};
 const char* const interfaceId = "{5D1C7E2E-83A4-4B61-9E07-2C44D8A1B6F3}";
 
 std::basic_string<OLECHAR> wide(const std::string& text) {
     return std::basic_string<OLECHAR>(text.begin(), text.end());
-}
-
-// The text inside "uuid(...)" of the attribute list in front of `declaration`.
-std::string idlUuid(const std::string& idl, const std::string& declaration) {
-    size_t at = idl.find(declaration);
-    size_t uuid = idl.rfind("uuid(", at);
-    if (at == std::string::npos || uuid == std::string::npos) {
-        return "<none>";
-    }
-    return "{" + idl.substr(uuid + 5, 36) + "}";
 }
 
 class TypeLibrary : public RegistryTest {};
@@ -34,9 +25,7 @@ TEST_F(TypeLibrary, TheLibraryCarriesItsTypeLibrary) {
     ASSERT_EQ(LoadTypeLib(wide(realPath("/proc/self/exe")).c_str(), &library), S_OK);
     TLIBATTR* attributes = nullptr;
     ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
-    const GUID expected = {
-        0x5D1C7E20, 0x83A4, 0x4B61, {0x9E, 0x07, 0x2C, 0x44, 0xD8, 0xA1, 0xB6, 0xF3}};
-    EXPECT_TRUE(IsEqualGUID(attributes->guid, expected));
+    EXPECT_TRUE(IsEqualGUID(attributes->guid, libraryGuid));
     EXPECT_EQ(attributes->wMajorVerNum, 1);
     EXPECT_EQ(attributes->wMinorVerNum, 0);
     EXPECT_EQ(attributes->lcid, 0u);
@@ -83,11 +72,10 @@ TEST_F(TypeLibrary, RegisteringWritesTheKeysWindowsWrites) {
     EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, interfaceKey + "\\TypeLib"), libraryId);
     EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, interfaceKey + "\\TypeLib", "Version"), "1.0");
 
-    const GUID id = {0x5D1C7E20, 0x83A4, 0x4B61, {0x9E, 0x07, 0x2C, 0x44, 0xD8, 0xA1, 0xB6, 0xF3}};
-    EXPECT_EQ(UnRegisterTypeLib(id, 1, 0, 0, SYS_WIN32), S_OK);
+    EXPECT_EQ(UnRegisterTypeLib(libraryGuid, 1, 0, 0, SYS_WIN32), S_OK);
     EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, std::string("TypeLib\\") + libraryId));
     EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, interfaceKey));
-    EXPECT_EQ(UnRegisterTypeLib(id, 1, 0, 0, SYS_WIN32), TYPE_E_REGISTRYACCESS)
+    EXPECT_EQ(UnRegisterTypeLib(libraryGuid, 1, 0, 0, SYS_WIN32), TYPE_E_REGISTRYACCESS)
         << "nothing registered any more";
 }
 
@@ -109,13 +97,8 @@ TEST_F(TypeLibrary, TheIdentifiersHaveOneSource) {
     EXPECT_NE(script.find("'TypeLib' = s '" + std::string(libraryId) + "'"), std::string::npos);
     EXPECT_EQ(classId, "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}") << "the handler key's value";
 
-    const CLSID& code = CLSID_LocalFileProtocol;
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  unsigned(code.Data1), code.Data2, code.Data3, code.Data4[0], code.Data4[1],
-                  code.Data4[2], code.Data4[3], code.Data4[4], code.Data4[5], code.Data4[6],
-                  code.Data4[7]);
-    EXPECT_EQ(classId, text) << "the class the object map serves";
+    EXPECT_EQ(classId, idl::formatGuid(CLSID_LocalFileProtocol))
+        << "the class the object map serves";
 }
 
 } // namespace
