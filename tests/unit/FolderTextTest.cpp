@@ -107,9 +107,7 @@ TEST_F(FolderTextTest, TheExampleTreeSavesToItsNineLinesAndLoadsBackTheSame) {
     ASSERT_EQ(saved->Save(), 1);
     EXPECT_EQ(ReadText(saved->GetName()), Example);
 
-    auto* loaded = new Folder(saved->GetName());
-    owned.emplace_back(loaded);
-    loaded->SetFileBacked(1);
+    Folder* loaded = FileFolder("example.txt");
     ASSERT_EQ(loaded->Load(), 1);
     EXPECT_EQ(Describe(*loaded), Describe(*saved));
     ASSERT_EQ(loaded->Save(), 1);
@@ -185,9 +183,7 @@ TEST_F(FolderTextTest, LoadAndSaveActOnlyOnFileBackedFolders) {
     EXPECT_EQ(folder.Save(), 0);
     EXPECT_EQ(ReadText(path), "(int)x=1\n");
 
-    Folder missing(dir.Path("no such file.txt").c_str());
-    missing.SetFileBacked(1);
-    EXPECT_EQ(missing.Load(), 0);
+    EXPECT_EQ(FileFolder("no such file.txt")->Load(), 0);
     Folder nameless;
     nameless.SetFileBacked(1);
     EXPECT_EQ(nameless.Load(), 0);

@@ -30,10 +30,7 @@ public:
           request(&sink, reinterpret_cast<LPCWSTR>(wideUrl.c_str())) {
         request.SetTimeouts(connectTimeout, receiveTimeout);
     }
-    std::string Reply() const {
-        ByteBuffer* reply = request.GetStream()->GetIncoming();
-        return std::string(reinterpret_cast<const char*>(reply->GetData()), reply->GetLength());
-    }
+    std::string Reply() const { return Contents(*request.GetStream()->GetIncoming()); }
 
     TestSink sink;
     std::u16string wideUrl;

@@ -7,16 +7,6 @@
 
 namespace {
 
-std::string contents(const ByteBuffer& buffer) {
-    return std::string(reinterpret_cast<const char*>(buffer.GetData()), buffer.GetLength());
-}
-
-std::string linesOf(LONG status) {
-    ByteBuffer buffer(PageMaxSize);
-    AppendStatusLines(buffer, status);
-    return contents(buffer);
-}
-
 const std::string header = "<HTML><HEAD><TITLE>WhoIs protocol</TITLE></HEAD><BODY><PRE>\n";
 const std::string trailer =
     "</PRE><HR color=0 size=1>\n"
@@ -25,31 +15,31 @@ const std::string trailer =
     "</BODY></HTML>\n";
 
 TEST(ResultPage, StatusLinesAreExact) {
-    EXPECT_EQ(linesOf(0), "");
-    EXPECT_EQ(linesOf(8), "");
-    EXPECT_EQ(linesOf(9), "");
-    EXPECT_EQ(linesOf(-1), "");
-    EXPECT_EQ(linesOf(1),
+    EXPECT_EQ(StatusLines(0), "");
+    EXPECT_EQ(StatusLines(8), "");
+    EXPECT_EQ(StatusLines(9), "");
+    EXPECT_EQ(StatusLines(-1), "");
+    EXPECT_EQ(StatusLines(1),
               "<p><B>URL is not processed</B></p>\n"
               "<p><I>This error message means that request is not sent to the server</I></p>\n");
-    EXPECT_EQ(linesOf(2), "<p><B>Unknown error</B></p>\n<p><I>Error is not handled.</I></p>\n");
-    EXPECT_EQ(linesOf(3),
+    EXPECT_EQ(StatusLines(2), "<p><B>Unknown error</B></p>\n<p><I>Error is not handled.</I></p>\n");
+    EXPECT_EQ(StatusLines(3),
               "<p><B>Syntax error in the URL</B></p>\n"
               "<p><I>Correct syntax is: domaininfo://server_to_query:port/domain_name</I></p>\n"
               "<p><I>Simple syntax is: domaininfo:domain_name - this will query default "
               "server.</I></p>\n");
-    EXPECT_EQ(linesOf(4),
+    EXPECT_EQ(StatusLines(4),
               "<p><B>Winsock initialization failed.</B></p>\n"
               "<p><I>Check your socket stack installation. This can happen if TCP/IP protocol "
               "is not installed on the machine.</I></p>\n");
-    EXPECT_EQ(linesOf(5),
+    EXPECT_EQ(StatusLines(5),
               "<p><B>DNS Error</B></p>\n<p><I>Server to query can not be resolved.</I></p>\n");
-    EXPECT_EQ(linesOf(6),
+    EXPECT_EQ(StatusLines(6),
               "<p><B>Socket Error</B></p>\n<p><I>Communication with the network failed.</I></p>\n");
-    EXPECT_EQ(linesOf(7), "<p><B>Connection failed</B></p>\n"
-                          "<p><I>Can not connect to the remote server.</I></p>\n");
+    EXPECT_EQ(StatusLines(7), "<p><B>Connection failed</B></p>\n"
+                              "<p><I>Can not connect to the remote server.</I></p>\n");
     for (LONG status = 0; status <= 9; ++status) {
-        EXPECT_EQ(StatusLinesLength(status), linesOf(status).size()) << status;
+        EXPECT_EQ(StatusLinesLength(status), StatusLines(status).size()) << status;
     }
 }
 
@@ -57,7 +47,7 @@ TEST(ResultPage, EmptyReplyGivesFourLines) {
     ByteBuffer page, reply(PageMaxSize);
     page.Reset(PageMaxSize, 256);
     ComposePage(page, reply);
-    EXPECT_EQ(contents(page), header + trailer);
+    EXPECT_EQ(Contents(page), header + trailer);
 }
 
 TEST(ResultPage, ReplyBytesStandAsTheyAre) {
@@ -66,11 +56,11 @@ TEST(ResultPage, ReplyBytesStandAsTheyAre) {
     reply.AppendText("Domain: x\r\nno line end");
     AppendStatusLines(reply, StatusSocketError);
     ComposePage(page, reply);
-    EXPECT_EQ(contents(page), header + "Domain: x\r\nno line end" + linesOf(6) + trailer);
+    EXPECT_EQ(Contents(page), header + "Domain: x\r\nno line end" + StatusLines(6) + trailer);
     EXPECT_EQ(reply.GetLength(), 0u);
 
     ComposePage(page, reply);
-    EXPECT_EQ(contents(page), header + trailer) << "the first composition drained the reply";
+    EXPECT_EQ(Contents(page), header + trailer) << "the first composition drained the reply";
 }
 
 TEST(ResultPage, SyntaxErrorPage) {
@@ -78,7 +68,7 @@ TEST(ResultPage, SyntaxErrorPage) {
     page.Reset(PageMaxSize, 256);
     AppendStatusLines(reply, StatusSyntaxError);
     ComposePage(page, reply);
-    EXPECT_EQ(contents(page), header + linesOf(3) + trailer);
+    EXPECT_EQ(Contents(page), header + StatusLines(3) + trailer);
 }
 
 TEST(ResultPage, AnOversizedReplyIsCutCleanly) {
@@ -94,7 +84,7 @@ TEST(ResultPage, AnOversizedReplyIsCutCleanly) {
     }
     ASSERT_GT(text.size(), PageMaxSize - 16);
     ComposePage(page, reply);
-    std::string result = contents(page);
+    std::string result = Contents(page);
     std::string tail = std::string(PageCutNoticeLine) + "\n" + trailer;
     ASSERT_GT(result.size(), header.size() + tail.size());
     EXPECT_EQ(result.substr(0, header.size()), header);

@@ -8,10 +8,14 @@ const std::string PageHeader = std::string(PageHeaderLine) + "\n";
 const std::string PageTrailer =
     std::string(PageSeparatorLine) + "\n" + PageFooterLine + "\n" + PageClosingLine + "\n";
 
+std::string Contents(const ByteBuffer& buffer) {
+    return std::string(reinterpret_cast<const char*>(buffer.GetData()), buffer.GetLength());
+}
+
 std::string StatusLines(LONG status) {
     ByteBuffer lines(PageMaxSize);
     AppendStatusLines(lines, status);
-    return std::string(reinterpret_cast<const char*>(lines.GetData()), lines.GetLength());
+    return Contents(lines);
 }
 
 std::string UrlFor(const LoopbackServer& server, const std::string& query) {

@@ -7,6 +7,7 @@
 #include "TestSink.h"
 
 #include "platform/winapi.h"
+#include "support/ByteBuffer.h"
 
 #include <string>
 
@@ -24,6 +25,7 @@ bool WaitUntilIdle(const ObjectMaker& maker);
 
 extern const std::string PageHeader;  // the header line with its line feed
 extern const std::string PageTrailer; // separator, footer and closing lines
+std::string Contents(const ByteBuffer& buffer);
 std::string StatusLines(LONG status);
 // Whether `kept`, the part of a reply before the cut notice, is the head of
 // `full` with no gap, ending on a line feed (one added at the cut when the
