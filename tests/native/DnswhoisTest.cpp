@@ -4,6 +4,7 @@
 #include "ChildProcess.h"
 #include "NativeTestSupport.h"
 #include "RegistryTestSupport.h"
+#include "support/ProtocolHost.h"
 
 #include <gtest/gtest.h>
 
@@ -85,9 +86,7 @@ protected:
         std::string error;
         ASSERT_TRUE(server.Start(0, error)) << error;
     }
-    std::string Url(const std::string& query) {
-        return "dnswhois://127.0.0.1:" + std::to_string(server.port()) + "/" + query;
-    }
+    std::string Url(const std::string& query) { return UrlFor(server.port(), query); }
     ProgramResult Run(Arguments arguments) {
         arguments.insert(arguments.begin(), {"--library", BuildFile("hollin.so")});
         return runDnswhois(arguments);

@@ -50,8 +50,7 @@ TEST(LocalFileProtocol, TimeOutsEndASilentExchange) {
 
 TEST(LocalFileProtocol, AConnectionThatIsNeverMadeTimesOut) {
     FullListener listener;
-    TimedRequest timed("dnswhois://127.0.0.1:" + std::to_string(listener.Port()) + "/q", 300,
-                       WhoisRequest::ReceiveTimeout);
+    TimedRequest timed(UrlFor(listener.Port(), "q"), 300, WhoisRequest::ReceiveTimeout);
     ASSERT_EQ(timed.request.Parse(), 1);
     ASSERT_EQ(timed.request.Start(), 1);
     EXPECT_FALSE(timed.sink.WaitForCompletion(100)) << "the connection is waited for, not refused";

@@ -53,8 +53,10 @@ std::vector<std::string> LoopbackServer::Received() {
     return received;
 }
 
-int LoopbackServer::Connections() {
-    return int(Received().size());
+void LoopbackServer::WaitForConnection() {
+    while (Received().empty()) {
+        Sleep(5);
+    }
 }
 
 WORD LoopbackServer::UnusedPort() {

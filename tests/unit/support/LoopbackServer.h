@@ -46,7 +46,8 @@ public:
     WORD Port() const { return port; }
     // What each connection sent, in order.
     std::vector<std::string> Received();
-    int Connections();
+    // Waits until a connection has been made and its query read.
+    void WaitForConnection();
 
     // A port on which nothing listens (one this server has just released).
     static WORD UnusedPort();

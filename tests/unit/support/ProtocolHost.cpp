@@ -18,8 +18,12 @@ std::string StatusLines(LONG status) {
     return Contents(lines);
 }
 
+std::string UrlFor(WORD port, const std::string& query) {
+    return "dnswhois://127.0.0.1:" + std::to_string(port) + "/" + query;
+}
+
 std::string UrlFor(const LoopbackServer& server, const std::string& query) {
-    return "dnswhois://127.0.0.1:" + std::to_string(server.Port()) + "/" + query;
+    return UrlFor(server.Port(), query);
 }
 
 bool IsCutHead(const std::string& kept, const std::string& full) {

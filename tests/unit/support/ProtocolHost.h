@@ -31,6 +31,7 @@ std::string StatusLines(LONG status);
 // `full` with no gap, ending on a line feed (one added at the cut when the
 // cut fell inside a line).
 bool IsCutHead(const std::string& kept, const std::string& full);
+std::string UrlFor(WORD port, const std::string& query); // on 127.0.0.1
 std::string UrlFor(const LoopbackServer& server, const std::string& query);
 
 // One protocol object driven the way a browser drives it.

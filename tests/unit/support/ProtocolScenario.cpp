@@ -19,6 +19,15 @@ namespace {
 
 using Action = LoopbackServer::Action;
 
+// A reply of more than 100000 bytes: numbered lines, each ending with `ending`.
+std::string OversizedReply(const std::string& ending) {
+    std::string reply;
+    for (int i = 0; reply.size() < 100000; ++i) {
+        reply += "line " + std::to_string(i) + ending;
+    }
+    return reply;
+}
+
 TEST_P(ProtocolScenario, AReplyBecomesThePage) {
     LoopbackServer server(Action::Reply, "Domain Name: EXAMPLE.COM\r\nRegistrar: x\r\n");
     Browser browser(GetParam());
@@ -75,10 +84,7 @@ TEST_P(ProtocolScenario, ASlowDripIsCollectedWhole) {
 }
 
 TEST_P(ProtocolScenario, AnOversizedReplyIsCutCleanly) {
-    std::string reply;
-    for (int i = 0; reply.size() < 100000; ++i) {
-        reply += "line " + std::to_string(i) + " <tag>\n";
-    }
+    std::string reply = OversizedReply(" <tag>\n");
     LoopbackServer server(Action::Reply, reply);
     Browser browser(GetParam());
     std::string page = browser.Open(UrlFor(server, "big.example"));
@@ -100,7 +106,7 @@ TEST_P(ProtocolScenario, AnOversizedReplyIsCutCleanly) {
 TEST_P(ProtocolScenario, AbortWakesAWorkerWaitingForAConnection) {
     FullListener listener;
     Browser browser(GetParam());
-    browser.Start("dnswhois://127.0.0.1:" + std::to_string(listener.Port()) + "/q");
+    browser.Start(UrlFor(listener.Port(), "q"));
     Sleep(100);
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(browser.protocol->Abort(E_ABORT, 0), S_OK);
@@ -113,10 +119,7 @@ TEST_P(ProtocolScenario, FailureLinesAfterAnOversizedReplyAreKept) {
 #ifdef _WIN32
     GTEST_SKIP() << "this test's server cannot reset a connection under Wine";
 #endif
-    std::string reply;
-    for (int i = 0; reply.size() < 100000; ++i) {
-        reply += "line " + std::to_string(i) + "\n";
-    }
+    std::string reply = OversizedReply("\n");
     LoopbackServer server(Action::ResetAfterReply, reply);
     Browser browser(GetParam());
     std::string page = browser.Open(UrlFor(server, "big-then-reset.example"));
@@ -137,8 +140,7 @@ TEST_P(ProtocolScenario, FailuresBecomeTheirLines) {
     const Case cases[] = {
         {"dnswhois:x", StatusSyntaxError},
         {"dnswhois://no-such-host.invalid/example.com", StatusDnsError},
-        {"dnswhois://127.0.0.1:" + std::to_string(LoopbackServer::UnusedPort()) + "/q",
-         StatusConnectFailed},
+        {UrlFor(LoopbackServer::UnusedPort(), "q"), StatusConnectFailed},
     };
     for (const Case& c : cases) {
         Browser browser(GetParam());
@@ -185,9 +187,7 @@ TEST_P(ProtocolScenario, AbortWakesAWorkerWaitingOnASilentServer) {
     LoopbackServer server(Action::Silent);
     Browser browser(GetParam());
     browser.Start(UrlFor(server, "silent.example"));
-    while (server.Connections() == 0) {
-        Sleep(5);
-    }
+    server.WaitForConnection();
     auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(browser.protocol->Abort(E_ABORT, 0), S_OK);
     auto took = std::chrono::steady_clock::now() - begin;
@@ -202,15 +202,12 @@ TEST_P(ProtocolScenario, ASecondStartCutsTheRunningRequestLoose) {
     LoopbackServer answering(Action::Reply, "second\n");
     Browser browser(GetParam());
     browser.Start(UrlFor(silent, "first"));
-    while (silent.Connections() == 0) {
-        Sleep(5);
-    }
+    silent.WaitForConnection();
     EXPECT_EQ(browser.Open(UrlFor(answering, "second")), PageHeader + "second\n" + PageTrailer);
     EXPECT_EQ(browser.sink.mimeReports, 2);
     EXPECT_EQ(browser.sink.resultReports, 1) << "the first request reports nothing more";
     EXPECT_EQ(browser.sink.otherReports, 0);
-    browser.protocol->Release();
-    browser.protocol = nullptr;
+    browser.Release();
     EXPECT_TRUE(WaitUntilIdle(GetParam())) << "the first request ended and freed itself";
 }
 
@@ -222,11 +219,8 @@ TEST_P(ProtocolScenario, ReleasingWithARequestRunningFreesItWhenItsThreadEnds) {
         auto* browser = new Browser(GetParam());
         sink = &browser->sink;
         browser->Start(UrlFor(silent, "abandoned"));
-        while (silent.Connections() == 0) {
-            Sleep(5);
-        }
-        browser->protocol->Release();
-        browser->protocol = nullptr;
+        silent.WaitForConnection();
+        browser->Release();
         EXPECT_EQ(sink->references, 0) << "the cut-loose request let go of the sink at once";
         // The sink may go now: the request never touches it again.
         delete browser;
@@ -257,10 +251,6 @@ TEST_P(ProtocolScenario, InterfacesAndIdentity) {
     }
     EXPECT_EQ(object->Release(), 0u);
 }
-
-} // namespace
-
-namespace {
 
 TEST_P(ProtocolScenario, ConcurrentRequestsResolveAndKeepTheirOwnReplies) {
     const int count = 8;
