@@ -12,12 +12,19 @@ struct WinsockSession {
     ~WinsockSession() { WSACleanup(); }
 };
 
-SOCKET listenOnLoopback(WORD& port, int backlog = 8) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+sockaddr_in loopbackAddress(WORD port) {
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(port);
+    return address;
+}
+
+// Every socket of these servers starts here, so Winsock is started here too.
+SOCKET listenOnLoopback(WORD& port, int backlog = 8) {
+    static WinsockSession winsock;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = loopbackAddress(0);
     bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
     listen(s, backlog);
     int length = sizeof address;
@@ -37,7 +44,6 @@ bool readable(SOCKET s, int milliseconds) {
 
 LoopbackServer::LoopbackServer(Action scriptedAction, std::string scriptedReply)
     : action(scriptedAction), reply(std::move(scriptedReply)) {
-    static WinsockSession winsock;
     listener = listenOnLoopback(port);
     thread = std::thread([this] { Serve(); });
 }
@@ -60,7 +66,6 @@ void LoopbackServer::WaitForConnection() {
 }
 
 WORD LoopbackServer::UnusedPort() {
-    static WinsockSession winsock;
     WORD port = 0;
     closesocket(listenOnLoopback(port));
     return port;
@@ -141,12 +146,8 @@ void LoopbackServer::Answer(SOCKET client) {
 }
 
 FullListener::FullListener() {
-    static WinsockSession winsock;
     listener = listenOnLoopback(port, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
+    sockaddr_in address = loopbackAddress(port);
     // Fill the queue: each of these completes into it, or is already left
     // waiting; either way, the next one finds no room.
     for (int i = 0; i < 4; ++i) {
