@@ -5,8 +5,15 @@
 #
 #   scripts/check-dll.sh PATH/hollin.dll
 set -uo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-dll=${1:?usage: scripts/check-dll.sh PATH/hollin.dll}
+case "${1:-}" in
+"" | -h | --help)
+    usage_from_header
+    [ -n "${1:-}" ] && exit 0 || exit 2
+    ;;
+esac
+dll=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 dump=$("$objdump" -p "$dll") || exit 1
 

@@ -7,8 +7,21 @@
 #   scripts/install-deps.sh [--native]
 set -euo pipefail
 
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
 native_only=0
-[ "${1:-}" = --native ] && native_only=1
+case "${1:-}" in
+--native) native_only=1 ;;
+-h | --help)
+    usage_from_header
+    exit 0
+    ;;
+"") ;;
+*)
+    usage_from_header >&2
+    exit 2
+    ;;
+esac
 
 # The packages, each with a command or file that shows it is installed. When
 # one is missing, all of them go to apt-get, which leaves alone what is there.

@@ -15,9 +15,15 @@
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-if [ $# -ne 2 ] || [ "$1" = --help ]; then
+case "${1:-}" in
+-h | --help)
     usage_from_header
-    [ $# -eq 2 ] && exit 0 || exit 2
+    exit 0
+    ;;
+esac
+if [ $# -ne 2 ]; then
+    usage_from_header >&2
+    exit 2
 fi
 native=$(cd "$1" && pwd)
 windows=$(cd "$2" && pwd)
