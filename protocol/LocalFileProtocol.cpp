@@ -1,7 +1,7 @@
 #include "protocol/LocalFileProtocol.h"
 
 #include "protocol/ResultPage.h"
-#include "server/ServerModule.h"
+#include "support/ModuleLock.h"
 
 #include <new>
 
@@ -34,14 +34,14 @@ HRESULT LocalFileProtocol::Create(IUnknown* outer, REFIID iid, void** out) {
 LocalFileProtocol::LocalFileProtocol(IUnknown* controllingUnknown)
     : refCount(0), request(nullptr), outer(controllingUnknown), inner(this) {
     page.Reset(PageMaxSize, ByteBuffer::DefaultStep);
-    theModule.IncrementLock();
+    LockModule();
 }
 
 LocalFileProtocol::~LocalFileProtocol() {
     // A request still running is cut loose, never ended by force.
     WhoisRequest::Discard(request);
     request = nullptr;
-    theModule.DecrementLock();
+    UnlockModule();
 }
 
 // --- IUnknown -----------------------------------------------------------------------

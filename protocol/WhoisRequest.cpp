@@ -1,7 +1,7 @@
 #include "protocol/WhoisRequest.h"
 
 #include "protocol/ResultPage.h"
-#include "server/ServerModule.h"
+#include "support/ModuleLock.h"
 
 #include <new>
 
@@ -109,11 +109,11 @@ void WhoisRequest::Discard(WhoisRequest* request) {
     LeaveCriticalSection(&request->reportLock);
     request->RequestStop();
     // The thread runs the library's code until it ends.
-    theModule.IncrementLock();
+    LockModule();
     if (request->SwitchLifecycle(Running, Abandoned)) {
         return;
     }
-    theModule.DecrementLock();
+    UnlockModule();
     delete request; // never started, or finished: its destructor waits out the last instructions
 }
 
@@ -124,7 +124,7 @@ void WhoisRequest::EndRun() {
     // Cut loose: nobody else holds the request any more.
     CloseThreadHandle();
     delete this;
-    theModule.DecrementLock();
+    UnlockModule();
 }
 
 DWORD WhoisRequest::Run() {

@@ -18,7 +18,7 @@ HRESULT GetModulePath(HMODULE module, LPSTR path) {
 HRESULT ServerModule::Initialize(ObjectMapEntry* map, HINSTANCE moduleInstance) {
     instance = moduleInstance;
     objectMap = map;
-    lockCount = 0;
+    ResetModuleLockCount();
     InitializeCriticalSection(&classObjectLock);
     for (ObjectMapEntry* entry = objectMap; entry != nullptr && entry->classId != nullptr;
          ++entry) {
@@ -42,14 +42,6 @@ HRESULT ServerModule::Shutdown() {
     }
     DeleteCriticalSection(&classObjectLock);
     return S_OK;
-}
-
-void ServerModule::IncrementLock() {
-    InterlockedIncrement(&lockCount);
-}
-
-void ServerModule::DecrementLock() {
-    InterlockedDecrement(&lockCount);
 }
 
 HRESULT ServerModule::FindClassObject(REFCLSID classId, REFIID iid, void** out) {

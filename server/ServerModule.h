@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/winapi.h"
+#include "support/ModuleLock.h"
 
 typedef HRESULT (*CreateInstanceFunction)(IUnknown* outer, REFIID iid, void** out);
 typedef HRESULT (*CreateClassObjectFunction)(CreateInstanceFunction creator, REFIID iid,
@@ -30,10 +31,10 @@ public:
     HRESULT Initialize(ObjectMapEntry* objectMap, HINSTANCE instance);
     HRESULT Shutdown();
 
-    void IncrementLock();
-    void DecrementLock();
-    // Read while other threads change it: an atomic load, not a torn one.
-    LONG GetLockCount() const { return __atomic_load_n(&lockCount, __ATOMIC_SEQ_CST); }
+    // The module's lock count (support/ModuleLock.h).
+    void IncrementLock() { LockModule(); }
+    void DecrementLock() { UnlockModule(); }
+    LONG GetLockCount() const { return ModuleLockCount(); }
 
     HRESULT FindClassObject(REFCLSID classId, REFIID iid, void** out);
 
@@ -50,7 +51,6 @@ public:
 private:
     HINSTANCE instance = nullptr;
     ObjectMapEntry* objectMap = nullptr;
-    LONG volatile lockCount = 0;
     CRITICAL_SECTION classObjectLock = {};
 };
 
