@@ -2,6 +2,7 @@
 // drives one of its protocol objects through a whole request, as a browser
 // does through the library's exports alone, and writes the page it reads.
 #include "platform/winapi.h"
+#include "protocol/Identifiers.h"
 
 #include <atomic>
 #include <cerrno>
@@ -24,7 +25,7 @@ const char Usage[] =
     "registry as a browser does (HKEY_CLASSES_ROOT\\PROTOCOLS\\Handler\\SCHEME\n"
     "\"CLSID\", then that class's InprocServer32 library), or loads the library\n"
     "PATH, asks its DllGetClassObject for the class object of the handler\n"
-    "({5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3} with --library), creates one protocol\n"
+    "(%s with --library), creates one protocol\n"
     "object, starts\n"
     "it on URL with a sink of its own (which takes the completion from any thread),\n"
     "waits for ReportResult, then LockRequest, Read until S_FALSE, UnlockRequest,\n"
@@ -58,8 +59,6 @@ enum ExitStatus { PageRead = 0, HandlerFailed = 1, BadUsage = 2, Aborted = 3 };
 // How long DllCanUnloadNow may take to answer S_OK once everything is released.
 const int UnloadWaitMs = 2000;
 
-const CLSID WhoisProtocolClass = {
-    0x5D1C7E2F, 0x83A4, 0x4B61, {0x9E, 0x07, 0x2C, 0x44, 0xD8, 0xA1, 0xB6, 0xF3}};
 
 typedef HRESULT(STDAPICALLTYPE* DllGetClassObjectFunction)(REFCLSID, REFIID, void**);
 typedef HRESULT(STDAPICALLTYPE* DllCanUnloadNowFunction)();
@@ -161,7 +160,7 @@ int parseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         if (argument == "--help") {
-            std::fputs(Usage, stdout);
+            std::printf(Usage, HandlerClassIdText);
             return PageRead;
         }
         if (argument == "--trace") {
@@ -238,7 +237,7 @@ bool readRegistryText(const std::string& path, const char* name, std::string& te
     return true;
 }
 
-// "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}" to a CLSID.
+// A class identifier's registry text ("{...}") to a CLSID.
 bool parseClassId(const std::string& text, CLSID& classId) {
     std::u16string wide(text.begin(), text.end());
     return CLSIDFromString(wide.c_str(), &classId) == S_OK;
@@ -284,7 +283,7 @@ bool findHandler(const Options& options, Handler& handler, std::string& error) {
     if (handler.library.find('/') == std::string::npos) {
         handler.library = "./" + handler.library; // the loader would search the system's paths
     }
-    handler.classId = WhoisProtocolClass;
+    handler.classId = CLSID_LocalFileProtocol;
     return true;
 }
 

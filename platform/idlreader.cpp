@@ -1,6 +1,8 @@
 // Reading a type library's IDL text.
 #include "platform/idlreader.h"
 
+#include "platform/chars.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -148,7 +150,7 @@ private:
 
     bool atLineStart() const {
         size_t before = pos_;
-        while (before > 0 && (text_[before - 1] == ' ' || text_[before - 1] == '\t')) {
+        while (before > 0 && IsBlank(text_[before - 1])) {
             --before;
         }
         return before == 0 || text_[before - 1] == '\n';

@@ -2,6 +2,7 @@
 #include "platform/oleaut32.h"
 
 #include "platform/advapi32.h"
+#include "platform/chars.h"
 #include "platform/idlreader.h"
 #include "platform/kernel32.h"
 #include "platform/posixfile.h"
@@ -62,20 +63,13 @@ UINT SysStringLen(BSTR text) {
 
 namespace {
 
-bool isBlank(OLECHAR c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 bool isDigit(OLECHAR c) {
     return c >= '0' && c <= '9';
 }
 
 int digitValue(OLECHAR c, int base) {
-    int value = isDigit(c)               ? c - '0'
-                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                         : 99;
-    return value < base ? value : -1;
+    int value = HexDigitValue(c);
+    return value >= 0 && value < base ? value : -1;
 }
 
 // "&H..." or "&O...": digits of one base, no sign, no fraction.
@@ -165,7 +159,7 @@ HRESULT VarUI4FromStr(OLECHAR* text, LCID, ULONG, ULONG* out) {
         return E_INVALIDARG;
     }
     const OLECHAR* p = text;
-    while (isBlank(*p)) {
+    while (IsBlankOrLineBreak(*p)) {
         ++p;
     }
     ULONG value = 0;
@@ -179,7 +173,7 @@ HRESULT VarUI4FromStr(OLECHAR* text, LCID, ULONG, ULONG* out) {
         }
         result = readDecimalNumber(p, negative, value);
     }
-    while (SUCCEEDED(result) && isBlank(*p)) {
+    while (SUCCEEDED(result) && IsBlankOrLineBreak(*p)) {
         ++p;
     }
     if (SUCCEEDED(result) && *p != 0) {

@@ -12,6 +12,7 @@
 #include "platform/registryfile.h"
 
 #include "platform/advapi32.h"
+#include "platform/chars.h"
 #include "platform/kernel32.h"
 #include "platform/posixfile.h"
 
@@ -142,33 +143,16 @@ void appendKey(std::string& out, std::string& path, const Key& key, bool isRoot)
 
 // --- reading -------------------------------------------------------------------------
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
 std::string trimmed(const std::string& text) {
     size_t begin = 0;
     size_t end = text.size();
-    while (begin < end && isBlank(text[begin])) {
+    while (begin < end && IsBlankOrLineBreak(text[begin])) {
         ++begin;
     }
-    while (end > begin && isBlank(text[end - 1])) {
+    while (end > begin && IsBlankOrLineBreak(text[end - 1])) {
         --end;
     }
     return text.substr(begin, end - begin);
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // Reads 1 to `maxDigits` hex digits making up the whole of `text`.
@@ -178,7 +162,7 @@ bool parseHexNumber(const std::string& text, size_t maxDigits, unsigned long& nu
     }
     number = 0;
     for (char c : text) {
-        int digit = hexDigit(c);
+        int digit = HexDigitValue(c);
         if (digit < 0) {
             return false;
         }

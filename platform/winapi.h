@@ -6,6 +6,8 @@
 // folder knows which of the two it got.
 #pragma once
 
+#include "platform/chars.h"
+
 #ifdef _WIN32
 
 #ifndef WIN32_LEAN_AND_MEAN

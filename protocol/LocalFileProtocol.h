@@ -1,6 +1,7 @@
 // The COM object the browser drives for each dnswhois URL.
 #pragma once
 
+#include "protocol/Identifiers.h"
 #include "protocol/WhoisRequest.h"
 #include "support/ByteBuffer.h"
 
@@ -9,9 +10,6 @@ struct ILocalFileProtocol : public IUnknown {
 protected:
     ~ILocalFileProtocol() = default;
 };
-
-extern const IID IID_ILocalFileProtocol;
-extern const CLSID CLSID_LocalFileProtocol;
 
 // Owns one request at a time: Start begins it, LockRequest composes the page
 // from its reply, Read hands the page out. Lives in the browser's apartment;

@@ -37,10 +37,6 @@ HKEY findRootKey(LPCSTR name) {
     return nullptr;
 }
 
-bool isBlank(CHAR c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 bool isKeyword(LPCSTR token, LPCSTR keyword) {
     return lstrcmpiA(token, keyword) == 0;
 }
@@ -291,7 +287,7 @@ HRESULT RegistrarScript::ExpandVariables(LPCSTR text) {
 // -----------------------------------------------------------------------------------------
 
 void RegistrarScript::SkipBlanks() {
-    while (isBlank(*cursor)) {
+    while (IsBlankOrLineBreak(*cursor)) {
         ++cursor;
     }
 }
@@ -328,7 +324,7 @@ HRESULT RegistrarScript::ReadToken(LPSTR buffer, size_t capacity) {
         }
     } else {
         const size_t room = capacity - 1;
-        while (*cursor != '\0' && !isBlank(*cursor)) {
+        while (*cursor != '\0' && !IsBlankOrLineBreak(*cursor)) {
             LPCSTR next = CharNextA(cursor);
             size_t count = size_t(next - cursor);
             if (count > room - used) {
@@ -411,10 +407,8 @@ HRESULT RegistrarScript::WriteValue(HKEY key, LPCSTR name) {
         BYTE bytes[tokenSize / 2] = {};
         for (size_t i = 0; i < length; ++i) {
             CHAR c = valueText[i];
-            BYTE digit = (c >= '0' && c <= '9')   ? BYTE(c - '0')
-                         : (c >= 'A' && c <= 'F') ? BYTE(c - 'A' + 10)
-                         : (c >= 'a' && c <= 'f') ? BYTE(c - 'a' + 10)
-                                                  : 0;
+            int value = HexDigitValue(c);
+            BYTE digit = value < 0 ? 0 : BYTE(value);
             bytes[i / 2] |= (i % 2 == 0) ? BYTE(digit << 4) : digit;
         }
         RegSetValueExA(key, name, 0, REG_BINARY, bytes, DWORD(length / 2));

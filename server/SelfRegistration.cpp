@@ -1,4 +1,5 @@
 // The library's registration exports: what an installer, or regsvr32, calls.
+#include "protocol/Identifiers.h"
 #include "server/RegistryKey.h"
 #include "server/ServerModule.h"
 
@@ -6,15 +7,12 @@
 
 namespace {
 
-// The browser finds the handler of a URL scheme by this key's "CLSID".
-const CHAR handlerKeyPath[] = "PROTOCOLS\\Handler\\dnswhois";
-const CHAR handlerClassId[] = "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}";
-
-// Sets the handler key's "CLSID", creating the key. A key that cannot be
+// Sets the handler key's "CLSID" (by which a browser finds the handler of the
+// URL scheme), creating the key. A key that cannot be
 // had is signalled by the standard beep, the only signal registration
 // gives; it changes no result.
 void setHandlerClass(LPCSTR classIdText) {
-    RegistryKey* key = new (std::nothrow) RegistryKey(TRUE, HKEY_CLASSES_ROOT, handlerKeyPath);
+    RegistryKey* key = new (std::nothrow) RegistryKey(TRUE, HKEY_CLASSES_ROOT, HandlerKeyPath);
     if (key == nullptr || !key->IsOpen()) {
         MessageBeep(0xFFFFFFFF);
     } else {
@@ -29,7 +27,7 @@ void setHandlerClass(LPCSTR classIdText) {
 } // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-    setHandlerClass(handlerClassId);
+    setHandlerClass(HandlerClassIdText);
     return theModule.RegisterClasses(TRUE);
 }
 

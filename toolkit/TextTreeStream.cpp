@@ -18,17 +18,8 @@ const char Indent[] = "    ";
 // name ends at its first colon.
 const char NamelessGroup[] = ":";
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 bool IsLineEnd(char c) {
     return c == '\r' || c == '\n' || c == '\0';
-}
-
-// What may follow the bracket of a begin line.
-bool IsBlankOrLineBreak(char c) {
-    return IsBlank(c) || c == '\r' || c == '\n';
 }
 
 LPCSTR SkipBlanks(LPCSTR text) {

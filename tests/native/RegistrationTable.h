@@ -4,32 +4,34 @@
 
 #include "RegistryTestSupport.h"
 
+#include "protocol/Identifiers.h"
+
 namespace registration {
 
-const char* const classKey = "CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}";
-const char* const libraryKey = "TypeLib\\{5D1C7E20-83A4-4B61-9E07-2C44D8A1B6F3}";
-const char* const interfaceKey = "Interface\\{5D1C7E2E-83A4-4B61-9E07-2C44D8A1B6F3}";
-const char* const handlerKey = "PROTOCOLS\\Handler\\dnswhois";
+const std::string classKey = std::string("CLSID\\") + HandlerClassIdText;
+const std::string libraryKey = std::string("TypeLib\\") + TypeLibraryIdText;
+const std::string interfaceKey = std::string("Interface\\") + HandlerInterfaceIdText;
+const char* const handlerKey = HandlerKeyPath;
 
 // The registry script's keys and values, but for the library's path.
-const struct {
-    const char* key;
+struct ScriptRow {
+    std::string key;
     const char* name;
-    const char* data;
-} scriptTable[] = {
-    {"Tervask.WhoIsProtocol.1", nullptr, "LocalFileProtocol Class"},
-    {"Tervask.WhoIsProtocol.1\\CLSID", nullptr, "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}"},
-    {"Tervask.WhoIsProtocol", nullptr, "LocalFileProtocol Class"},
-    {"Tervask.WhoIsProtocol\\CLSID", nullptr, "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}"},
-    {"Tervask.WhoIsProtocol\\CurVer", nullptr, "Tervask.WhoIsProtocol.1"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}", nullptr, "LocalFileProtocol Class"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\ProgID", nullptr, "Tervask.WhoIsProtocol.1"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\VersionIndependentProgID", nullptr,
-     "Tervask.WhoIsProtocol"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\InprocServer32", "ThreadingModel",
-     "Apartment"},
-    {"CLSID\\{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}\\TypeLib", nullptr,
-     "{5D1C7E20-83A4-4B61-9E07-2C44D8A1B6F3}"},
+    std::string data;
+};
+const std::string progId = HandlerProgId;
+const std::string independentProgId = HandlerVersionIndependentProgId;
+const ScriptRow scriptTable[] = {
+    {progId, nullptr, "LocalFileProtocol Class"},
+    {progId + "\\CLSID", nullptr, HandlerClassIdText},
+    {independentProgId, nullptr, "LocalFileProtocol Class"},
+    {independentProgId + "\\CLSID", nullptr, HandlerClassIdText},
+    {independentProgId + "\\CurVer", nullptr, progId},
+    {classKey, nullptr, "LocalFileProtocol Class"},
+    {classKey + "\\ProgID", nullptr, progId},
+    {classKey + "\\VersionIndependentProgID", nullptr, independentProgId},
+    {classKey + "\\InprocServer32", "ThreadingModel", "Apartment"},
+    {classKey + "\\TypeLib", nullptr, TypeLibraryIdText},
 };
 
 inline std::string classesText(const std::string& path, const char* name = nullptr) {
@@ -41,13 +43,13 @@ inline void expectRegistered(const std::string& library) {
     for (const auto& row : scriptTable) {
         EXPECT_EQ(classesText(row.key, row.name), row.data) << row.key;
     }
-    EXPECT_EQ(classesText(std::string(classKey) + "\\InprocServer32"), library);
-    EXPECT_EQ(classesText(std::string(libraryKey) + "\\1.0"), "hollin 1.0 Type Library");
-    EXPECT_EQ(classesText(std::string(libraryKey) + "\\1.0\\0\\win32"), library);
-    EXPECT_EQ(classesText(std::string(libraryKey) + "\\1.0\\HELPDIR"),
+    EXPECT_EQ(classesText(classKey + "\\InprocServer32"), library);
+    EXPECT_EQ(classesText(libraryKey + "\\1.0"), "hollin 1.0 Type Library");
+    EXPECT_EQ(classesText(libraryKey + "\\1.0\\0\\win32"), library);
+    EXPECT_EQ(classesText(libraryKey + "\\1.0\\HELPDIR"),
               library.substr(0, library.rfind('/') + 1));
     EXPECT_EQ(classesText(interfaceKey), "ILocalFileProtocol");
-    EXPECT_EQ(classesText(handlerKey, "CLSID"), "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}");
+    EXPECT_EQ(classesText(handlerKey, "CLSID"), HandlerClassIdText);
 }
 
 // Unregistered: the script's keys and the type library's are gone, the

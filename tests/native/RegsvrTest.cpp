@@ -57,15 +57,15 @@ TEST_F(Regsvr, TenAtOnceLeaveAWholeRegistry) {
     }
     // Whichever ran last owns the class; every key is there, and the file
     // reads as a registry.
-    std::string owner = classesText(std::string(classKey) + "\\InprocServer32");
+    std::string owner = classesText(classKey + "\\InprocServer32");
     ASSERT_NE(std::find(libraries.begin(), libraries.end(), owner), libraries.end()) << owner;
     EXPECT_EQ(
-        classesText(std::string(libraryKey) + "\\1.0\\0\\win32").find(temporaryFolder.Path("")),
+        classesText(libraryKey + "\\1.0\\0\\win32").find(temporaryFolder.Path("")),
         0u);
     for (const auto& row : scriptTable) {
         EXPECT_EQ(classesText(row.key, row.name), row.data) << row.key;
     }
-    EXPECT_EQ(classesText(handlerKey, "CLSID"), "{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}");
+    EXPECT_EQ(classesText(handlerKey, "CLSID"), HandlerClassIdText);
     EXPECT_EQ(classesText(interfaceKey), "ILocalFileProtocol");
 }
 

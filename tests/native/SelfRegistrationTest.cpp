@@ -54,11 +54,11 @@ TEST_F(SelfRegistration, RegisterWritesTheClassTheTypeLibraryAndTheHandler) {
 TEST_F(SelfRegistration, RegisteringAgainRebuildsTheClassTree) {
     LoadServer("lib/hollin.so");
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-    Create(HKEY_CLASSES_ROOT, std::string(classKey) + "\\Stale\\Deeper");
+    Create(HKEY_CLASSES_ROOT, classKey + "\\Stale\\Deeper");
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, std::string(classKey) + "\\Stale"));
+    EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, classKey + "\\Stale"));
     EXPECT_EQ(
-        ReadText(HKEY_CLASSES_ROOT, std::string(classKey) + "\\InprocServer32", "ThreadingModel"),
+        ReadText(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", "ThreadingModel"),
         "Apartment");
 }
 
@@ -91,7 +91,7 @@ TEST_F(SelfRegistration, AHandlerKeyThatCannotBeWrittenBeepsAndChangesNoResult) 
     std::remove(registryFile.c_str());
     EXPECT_EQ(DllRegisterServer(), S_OK);
     EXPECT_EQ(MessageBeepCount(), beeps + 2);
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(classKey) + "\\InprocServer32"),
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32"),
               realPath("/proc/self/exe"));
     theModule.Shutdown();
 }
@@ -116,9 +116,9 @@ TEST_F(SelfRegistration, ATypeLibraryFileBesideTheLibraryStandsIn) {
     WriteBytes(folder + "/plain.tlb", sourceFile("server/hollin.idl"));
     std::string typeLibraryPath = realPath(folder) + "/plain.tlb";
     EXPECT_EQ(theModule.RegisterClasses(TRUE), S_OK);
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(libraryKey) + "\\1.0\\0\\win32"),
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, libraryKey + "\\1.0\\0\\win32"),
               typeLibraryPath);
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, std::string(libraryKey) + "\\1.0\\HELPDIR"),
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, libraryKey + "\\1.0\\HELPDIR"),
               realPath(folder) + "/");
     EXPECT_EQ(theModule.UnregisterClasses(TRUE), S_OK);
     EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, libraryKey));
