@@ -59,7 +59,6 @@ enum ExitStatus { PageRead = 0, HandlerFailed = 1, BadUsage = 2, Aborted = 3 };
 // How long DllCanUnloadNow may take to answer S_OK once everything is released.
 const int UnloadWaitMs = 2000;
 
-
 typedef HRESULT(STDAPICALLTYPE* DllGetClassObjectFunction)(REFCLSID, REFIID, void**);
 typedef HRESULT(STDAPICALLTYPE* DllCanUnloadNowFunction)();
 

@@ -47,7 +47,7 @@ const std::string LongestLine = std::to_string(TextTreeStream::LineSize - 1);
 const std::string LongestField = std::to_string(TextTreeStream::FieldSize - 1);
 
 // Empty when `path` names a file that can be opened, else why not.
-std::string Unreadable(const std::string& path) {
+std::string unreadable(const std::string& path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
         return "is a directory";
@@ -60,7 +60,7 @@ std::string Unreadable(const std::string& path) {
     return "";
 }
 
-int Cat(const std::string& path) {
+int cat(const std::string& path) {
     Folder folder(path.c_str());
     folder.SetFileBacked(1);
     if (!folder.Load()) {
@@ -214,7 +214,7 @@ void Checker::Unrecognised(long line, const std::string& text) {
     }
 }
 
-int Check(const std::string& path) {
+int check(const std::string& path) {
     TextTreeStream stream(path.c_str(), StreamRead);
     if (!stream.IsOpen()) {
         std::fprintf(stderr, "hollin-tree: cannot read %s\n", path.c_str());
@@ -237,10 +237,10 @@ int main(int argc, char** argv) {
         std::fputs(Usage, stderr);
         return Trouble;
     }
-    std::string why = Unreadable(args[1]);
+    std::string why = unreadable(args[1]);
     if (!why.empty()) {
         std::fprintf(stderr, "hollin-tree: cannot read %s: %s\n", args[1].c_str(), why.c_str());
         return Trouble;
     }
-    return args[0] == "cat" ? Cat(args[1]) : Check(args[1]);
+    return args[0] == "cat" ? cat(args[1]) : check(args[1]);
 }

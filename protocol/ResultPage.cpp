@@ -17,7 +17,7 @@ struct StatusLines {
 };
 
 // Indexed by status 1..7.
-const StatusLines statusLines[] = {
+const StatusLines StatusTable[] = {
     {{"<p><B>URL is not processed</B></p>",
       "<p><I>This error message means that request is not sent to the server</I></p>", nullptr}},
     {{"<p><B>Unknown error</B></p>", "<p><I>Error is not handled.</I></p>", nullptr}},
@@ -39,7 +39,7 @@ const StatusLines* linesOf(LONG status) {
     if (status < StatusNotProcessed || status > StatusConnectFailed) {
         return nullptr;
     }
-    return &statusLines[status - 1];
+    return &StatusTable[status - 1];
 }
 
 DWORD lineLength(const char* line) {

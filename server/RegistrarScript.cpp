@@ -11,7 +11,7 @@ struct RootKey {
     HKEY key;
 };
 
-const RootKey rootKeys[] = {
+const RootKey RootKeys[] = {
     {"HKCR", HKEY_CLASSES_ROOT},
     {"HKCU", HKEY_CURRENT_USER},
     {"HKLM", HKEY_LOCAL_MACHINE},
@@ -29,7 +29,7 @@ const RootKey rootKeys[] = {
 };
 
 HKEY findRootKey(LPCSTR name) {
-    for (const RootKey& root : rootKeys) {
+    for (const RootKey& root : RootKeys) {
         if (lstrcmpiA(name, root.name) == 0) {
             return root.key;
         }
@@ -114,7 +114,7 @@ bool keyHasNamedValues(HKEY key) {
     if (values >= 2) {
         return true;
     }
-    CHAR name[RegistrarScript::tokenSize];
+    CHAR name[RegistrarScript::TokenSize];
     DWORD length = sizeof name;
     LONG status = RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
     // A name too long for the buffer is certainly not the empty one.
@@ -264,10 +264,10 @@ HRESULT RegistrarScript::ExpandVariables(LPCSTR text) {
             }
             if (*end == '\0') {
                 result = DISP_E_EXCEPTION;
-            } else if (size_t(end - start) > maxVariableName) {
+            } else if (size_t(end - start) > MaxVariableName) {
                 result = E_FAIL;
             } else {
-                CHAR name[maxVariableName + 1];
+                CHAR name[MaxVariableName + 1];
                 lstrcpynA(name, start, int(end - start) + 1);
                 result = AppendReplacement(name);
                 p = end + 1;
@@ -283,8 +283,7 @@ HRESULT RegistrarScript::ExpandVariables(LPCSTR text) {
     return result;
 }
 
-// --- tokens
-// -----------------------------------------------------------------------------------------
+// --- tokens --------------------------------------------------------------------------------------
 
 void RegistrarScript::SkipBlanks() {
     while (IsBlankOrLineBreak(*cursor)) {
@@ -346,21 +345,21 @@ HRESULT RegistrarScript::SkipValueAssignment() {
     if (token[0] != '=') {
         return S_OK;
     }
-    HRESULT result = ReadToken(token, tokenSize);
+    HRESULT result = ReadToken(token, TokenSize);
     if (SUCCEEDED(result)) {
-        result = ReadToken(valueText, tokenSize);
+        result = ReadToken(valueText, TokenSize);
     }
     if (SUCCEEDED(result)) {
-        result = ReadToken(token, tokenSize);
+        result = ReadToken(token, TokenSize);
     }
     return result;
 }
 
 // After "Val": the value's name, then the "=" that must follow it.
 HRESULT RegistrarScript::ReadValueName() {
-    HRESULT result = ReadToken(valueName, valueNameSize);
+    HRESULT result = ReadToken(valueName, ValueNameSize);
     if (SUCCEEDED(result)) {
-        result = ReadToken(token, tokenSize);
+        result = ReadToken(token, TokenSize);
     }
     return SUCCEEDED(result) && token[0] != '=' ? DISP_E_EXCEPTION : result;
 }
@@ -374,7 +373,7 @@ HRESULT RegistrarScript::EndValueStatement() {
 // reads the next token. A value the registry refuses does not fail the
 // script; a value the script cannot express does.
 HRESULT RegistrarScript::WriteValue(HKEY key, LPCSTR name) {
-    HRESULT result = ReadToken(valueType, tokenSize);
+    HRESULT result = ReadToken(valueType, TokenSize);
     if (FAILED(result)) {
         return result;
     }
@@ -384,7 +383,7 @@ HRESULT RegistrarScript::WriteValue(HKEY key, LPCSTR name) {
     if (!isText && !isNumber && !isBinary) {
         return DISP_E_EXCEPTION;
     }
-    result = ReadToken(valueText, tokenSize);
+    result = ReadToken(valueText, TokenSize);
     if (FAILED(result)) {
         return result;
     }
@@ -394,7 +393,7 @@ HRESULT RegistrarScript::WriteValue(HKEY key, LPCSTR name) {
                        DWORD(length + 1));
     } else if (isNumber) {
         ULONG number = 0;
-        if (MultiByteToWideChar(CP_ACP, 0, valueText, -1, wideValue, int(tokenSize)) == 0 ||
+        if (MultiByteToWideChar(CP_ACP, 0, valueText, -1, wideValue, int(TokenSize)) == 0 ||
             FAILED(VarUI4FromStr(wideValue, 0, 0, &number))) {
             return DISP_E_EXCEPTION;
         }
@@ -404,7 +403,7 @@ HRESULT RegistrarScript::WriteValue(HKEY key, LPCSTR name) {
         if (length % 2 != 0) {
             return E_FAIL;
         }
-        BYTE bytes[tokenSize / 2] = {};
+        BYTE bytes[TokenSize / 2] = {};
         for (size_t i = 0; i < length; ++i) {
             CHAR c = valueText[i];
             int value = HexDigitValue(c);
@@ -413,18 +412,17 @@ HRESULT RegistrarScript::WriteValue(HKEY key, LPCSTR name) {
         }
         RegSetValueExA(key, name, 0, REG_BINARY, bytes, DWORD(length / 2));
     }
-    return ReadToken(token, tokenSize);
+    return ReadToken(token, TokenSize);
 }
 
-// --- the register pass
-// ----------------------------------------------------------------------------
+// --- the register pass ---------------------------------------------------------------------------
 
 HRESULT RegistrarScript::RegisterBlock(HKEY parentKey, size_t depth) {
-    if (depth > maxBlockDepth) {
+    if (depth > MaxBlockDepth) {
         return DISP_E_EXCEPTION;
     }
     CurrentKey current;
-    HRESULT result = ReadToken(token, tokenSize);
+    HRESULT result = ReadToken(token, TokenSize);
     while (SUCCEEDED(result) && token[0] != '}') {
         result = RegisterStatement(parentKey, current, depth);
     }
@@ -435,7 +433,7 @@ HRESULT RegistrarScript::RegisterStatement(HKEY parentKey, CurrentKey& current, 
     HRESULT result = S_OK;
     bool forceRemove = isKeyword(token, "ForceRemove");
     if (forceRemove || isKeyword(token, "Delete")) {
-        result = ReadToken(token, tokenSize);
+        result = ReadToken(token, TokenSize);
         if (SUCCEEDED(result) && hasBackslash(token)) {
             result = DISP_E_EXCEPTION;
         }
@@ -446,14 +444,14 @@ HRESULT RegistrarScript::RegisterStatement(HKEY parentKey, CurrentKey& current, 
             DeleteKeyTree(parentKey, token);
         }
         if (!forceRemove) {
-            result = ReadToken(token, tokenSize);
+            result = ReadToken(token, TokenSize);
             if (SUCCEEDED(result)) {
                 result = SkipValueAssignment();
             }
             return SUCCEEDED(result) ? EndValueStatement() : result;
         }
     } else if (isKeyword(token, "NoRemove")) {
-        result = ReadToken(token, tokenSize);
+        result = ReadToken(token, TokenSize);
     } else if (isKeyword(token, "Val")) {
         result = ReadValueName();
         if (SUCCEEDED(result)) {
@@ -478,31 +476,30 @@ HRESULT RegistrarScript::RegisterStatement(HKEY parentKey, CurrentKey& current, 
             return DISP_E_EXCEPTION;
         }
     }
-    result = ReadToken(token, tokenSize);
+    result = ReadToken(token, TokenSize);
     if (SUCCEEDED(result) && token[0] == '=') {
         result = WriteValue(current.key, nullptr);
     }
     if (SUCCEEDED(result) && opensBlock(token)) {
         result = RegisterBlock(current.key, depth + 1);
         if (SUCCEEDED(result)) {
-            result = ReadToken(token, tokenSize);
+            result = ReadToken(token, TokenSize);
         }
     }
     return result;
 }
 
-// --- the unregister pass
-// ------------------------------------------------------------------------------
+// --- the unregister pass -------------------------------------------------------------------------
 
 // `missing`: the block's key does not exist, so nothing in it is removed,
 // but its statements are still read.
 HRESULT RegistrarScript::UnregisterBlock(HKEY parentKey, bool missing, size_t depth) {
-    if (depth > maxBlockDepth) {
+    if (depth > MaxBlockDepth) {
         return DISP_E_EXCEPTION;
     }
     CurrentKey current;
     bool mayDelete = true; // until a "NoRemove" in this block
-    HRESULT result = ReadToken(token, tokenSize);
+    HRESULT result = ReadToken(token, TokenSize);
     while (SUCCEEDED(result) && token[0] != '}') {
         result = UnregisterStatement(parentKey, current, missing, mayDelete, depth);
     }
@@ -513,10 +510,10 @@ HRESULT RegistrarScript::UnregisterStatement(HKEY parentKey, CurrentKey& current
                                              bool parentMissing, bool& mayDelete, size_t depth) {
     HRESULT result = S_OK;
     if (isKeyword(token, "ForceRemove") || isKeyword(token, "Delete")) {
-        result = ReadToken(token, tokenSize);
+        result = ReadToken(token, TokenSize);
     } else if (isKeyword(token, "NoRemove")) {
         mayDelete = false;
-        result = ReadToken(token, tokenSize);
+        result = ReadToken(token, TokenSize);
     } else if (isKeyword(token, "Val")) {
         result = ReadValueName();
         if (SUCCEEDED(result) && !parentMissing) {
@@ -574,14 +571,14 @@ HRESULT RegistrarScript::RemoveKeyStatement(HKEY parentKey, CurrentKey& current,
             RegDeleteKeyA(parentKey, keyName);
         }
     }
-    HRESULT result = ReadToken(token, tokenSize);
+    HRESULT result = ReadToken(token, TokenSize);
     if (SUCCEEDED(result)) {
         result = SkipValueAssignment();
     }
     if (SUCCEEDED(result) && opensBlock(token)) {
         result = UnregisterBlock(current.key, missing || emptyKey, depth + 1);
         if (SUCCEEDED(result)) {
-            result = ReadToken(token, tokenSize);
+            result = ReadToken(token, TokenSize);
         }
     }
     if (FAILED(result) || missing || emptyKey) {
@@ -601,8 +598,7 @@ HRESULT RegistrarScript::RemoveKeyStatement(HKEY parentKey, CurrentKey& current,
     return S_OK;
 }
 
-// --- whole scripts
-// --------------------------------------------------------------------------------------
+// --- whole scripts -------------------------------------------------------------------------------
 
 HRESULT RegistrarScript::ApplyText(LPCSTR text, BOOL doRegister) {
     if (text == nullptr) {
@@ -614,7 +610,7 @@ HRESULT RegistrarScript::ApplyText(LPCSTR text, BOOL doRegister) {
     }
     cursor = expanded;
     while (*cursor != '\0') {
-        result = ReadToken(token, tokenSize);
+        result = ReadToken(token, TokenSize);
         if (FAILED(result)) {
             break;
         }
@@ -623,7 +619,7 @@ HRESULT RegistrarScript::ApplyText(LPCSTR text, BOOL doRegister) {
             result = DISP_E_EXCEPTION;
             break;
         }
-        result = ReadToken(token, tokenSize);
+        result = ReadToken(token, TokenSize);
         if (SUCCEEDED(result) && token[0] != '{') {
             result = DISP_E_EXCEPTION;
         }

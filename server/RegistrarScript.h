@@ -32,10 +32,10 @@ public:
     // answers a platform error code (ERROR_SUCCESS when it is gone).
     static LONG DeleteKeyTree(HKEY parent, LPCSTR name);
 
-    static constexpr size_t tokenSize = 4096;     // statement, type and value tokens
-    static constexpr size_t valueNameSize = 260;  // a "Val" statement's name
-    static constexpr size_t maxVariableName = 31; // bytes between the percent signs
-    static constexpr size_t maxBlockDepth = 512;  // the registry's own limit of key depth
+    static constexpr size_t TokenSize = 4096;     // statement, type and value tokens
+    static constexpr size_t ValueNameSize = 260;  // a "Val" statement's name
+    static constexpr size_t MaxVariableName = 31; // bytes between the percent signs
+    static constexpr size_t MaxBlockDepth = 512;  // the registry's own limit of key depth
 
 private:
     struct Replacement {
@@ -73,11 +73,11 @@ private:
     size_t expandedCapacity = 0;
     LPCSTR cursor = nullptr;
 
-    CHAR token[tokenSize]; // the statement token, shared by every block level
-    CHAR valueType[tokenSize];
-    CHAR valueText[tokenSize];
-    WCHAR wideValue[tokenSize];
-    CHAR valueName[valueNameSize];
+    CHAR token[TokenSize]; // the statement token, shared by every block level
+    CHAR valueType[TokenSize];
+    CHAR valueText[TokenSize];
+    WCHAR wideValue[TokenSize];
+    CHAR valueName[ValueNameSize];
 };
 
 // Applies (doRegister) or reverts the library's own registry script resource,

@@ -7,7 +7,7 @@ RegistryKey::RegistryKey(BOOL create, HKEY root, LPCSTR path) {
         status = RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                  nullptr, &handle, &disposition);
         if (status == ERROR_SUCCESS) {
-            mode = writable;
+            mode = Writable;
         }
     } else {
         status = RegOpenKeyExA(root, path, 0, KEY_READ, &handle);
@@ -20,7 +20,7 @@ RegistryKey::RegistryKey(BOOL create, HKEY root, LPCSTR path) {
 }
 
 bool RegistryKey::SetString(LPCSTR name, LPCSTR text) {
-    if (handle == nullptr || (mode & writable) == 0 || text == nullptr) {
+    if (handle == nullptr || (mode & Writable) == 0 || text == nullptr) {
         return false;
     }
     DWORD size = DWORD(lstrlenA(text)) + 1;

@@ -27,7 +27,7 @@ public:
     DWORD GetSubkeyCount() const { return subkeyCount; }
     DWORD GetValueCount() const { return valueCount; }
 
-    static constexpr WORD writable = 0x0002;
+    static constexpr WORD Writable = 0x0002;
 
 private:
     HKEY handle = nullptr;

@@ -4,7 +4,7 @@
 #include <new>
 
 namespace {
-const char emptyText[] = "";
+const char EmptyText[] = "";
 
 // A fresh block: empty list (NUL at offsets 0 and 1).
 BYTE* newBlock(DWORD size) {
@@ -97,7 +97,7 @@ LPCSTR StringStack::GetItem(LONG index) const {
         return nullptr;
     }
     if (block == nullptr) {
-        return index == 0 ? emptyText : nullptr;
+        return index == 0 ? EmptyText : nullptr;
     }
     if (index == 0) {
         return reinterpret_cast<LPCSTR>(block);

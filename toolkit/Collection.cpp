@@ -8,15 +8,15 @@
 
 namespace {
 
+// A slot holds a pointer to its item.
+const size_t SlotSize = sizeof(NamedObject*); // NOLINT(bugprone-sizeof-expression)
 // The most slots a collection may have: indices are signed 32-bit, and the
 // array's size in bytes must not wrap.
-const size_t MaxSlots = SIZE_MAX / sizeof(NamedObject*) < 0x7FFFFFFF
-                            ? SIZE_MAX / sizeof(NamedObject*)
-                            : size_t(0x7FFFFFFF);
+const size_t MaxSlots = SIZE_MAX / SlotSize < 0x7FFFFFFF ? SIZE_MAX / SlotSize : size_t(0x7FFFFFFF);
 const size_t FirstCapacity = 8;
 
 // A clone of the object behind `itemInterface`, or null.
-NamedObject* CloneOf(NamedInterface* itemInterface) {
+NamedObject* cloneOf(NamedInterface* itemInterface) {
     return itemInterface != nullptr ? itemInterface->Clone() : nullptr;
 }
 
@@ -64,7 +64,7 @@ bool Collection::Grow() {
         return false;
     }
     if (count > 0) {
-        std::memcpy(grown, items, size_t(count) * sizeof(NamedObject*));
+        std::memcpy(grown, items, size_t(count) * SlotSize);
     }
     delete[] items;
     items = grown;
@@ -119,7 +119,7 @@ LONG Collection::Add(NamedObject* item) {
 }
 
 LONG Collection::AddCopy(NamedInterface* itemInterface) {
-    return AddOwned(CloneOf(itemInterface));
+    return AddOwned(cloneOf(itemInterface));
 }
 
 LONG Collection::RemoveAt(LONG index) {
@@ -190,7 +190,7 @@ NamedObject* Collection::ReplaceCopyAt(LONG index, NamedInterface* itemInterface
     if (!InRange(index)) {
         return nullptr;
     }
-    NamedObject* copy = CloneOf(itemInterface);
+    NamedObject* copy = cloneOf(itemInterface);
     return copy != nullptr ? ReplaceAt(index, copy) : nullptr;
 }
 
@@ -218,7 +218,7 @@ LONG Collection::SetCopyAt(LONG index, NamedInterface* itemInterface) {
     if (!InRange(index)) {
         return 0;
     }
-    NamedObject* copy = CloneOf(itemInterface);
+    NamedObject* copy = cloneOf(itemInterface);
     return copy != nullptr ? SetAt(index, copy) : 0;
 }
 

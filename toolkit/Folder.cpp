@@ -11,13 +11,13 @@
 namespace {
 
 // Reads on to the end line of the array the stream has just opened.
-void SkipArray(TreeStream* stream) {
+void skipArray(TreeStream* stream) {
     while (stream->NextLine() && stream->ParseLine() != LineArrayEnd) {
     }
 }
 
 // Reads on past the end line of the group the stream has just entered.
-void SkipGroup(TreeStream* stream) {
+void skipGroup(TreeStream* stream) {
     LONG open = 1;
     while (open > 0 && stream->NextLine()) {
         LONG kind = stream->ParseLine();
@@ -263,7 +263,7 @@ LONG Folder::ReadFrom(TreeStream* stream, LONG maxGroups) {
 
 void Folder::ReadGroup(TreeStream* stream, NameIndex& names) {
     if (readNesting >= MaxReadNesting) {
-        SkipGroup(stream);
+        skipGroup(stream);
         return;
     }
     auto* folder = GetOrAdd<Folder>(stream->GetName(nullptr), nullptr, &names);
@@ -286,7 +286,7 @@ void Folder::ReadArray(TreeStream* stream, NameIndex& names) {
     LONG lines = stream->CountArrayLines();
     auto* buffer = lines > 0 && name != nullptr ? new (std::nothrow) BYTE[size_t(lines)] : nullptr;
     if (buffer == nullptr) {
-        SkipArray(stream);
+        skipArray(stream);
     } else {
         // Only the lines that hold a number make bytes: a stray line inside
         // an array adds nothing to the value.

@@ -6,7 +6,7 @@ namespace {
 
 // Whether `object` answers id 17; if so, its name (null when nameless). The
 // interface is released at once: the name belongs to the object, not to it.
-bool NameOf(RefObject* object, LPCSTR* name) {
+bool nameOf(RefObject* object, LPCSTR* name) {
     if (object == nullptr) {
         return false;
     }
@@ -24,10 +24,10 @@ bool NameOf(RefObject* object, LPCSTR* name) {
 LONG NameComparator::GreaterOrEqual(RefObject* a, RefObject* b) {
     LPCSTR nameA = nullptr;
     LPCSTR nameB = nullptr;
-    if (!NameOf(a, &nameA)) {
+    if (!nameOf(a, &nameA)) {
         return 0;
     }
-    if (!NameOf(b, &nameB)) {
+    if (!nameOf(b, &nameB)) {
         return 1;
     }
     if (nameA == nullptr) {
@@ -42,8 +42,8 @@ LONG NameComparator::GreaterOrEqual(RefObject* a, RefObject* b) {
 LONG NameComparator::Equal(RefObject* a, RefObject* b) {
     LPCSTR nameA = nullptr;
     LPCSTR nameB = nullptr;
-    bool namedA = NameOf(a, &nameA);
-    bool namedB = NameOf(b, &nameB);
+    bool namedA = nameOf(a, &nameA);
+    bool namedB = nameOf(b, &nameB);
     if (!namedA || !namedB) {
         return namedA == namedB ? 1 : 0;
     }

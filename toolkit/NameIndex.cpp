@@ -5,7 +5,7 @@
 
 namespace {
 
-unsigned char FoldAscii(unsigned char c) {
+unsigned char foldAscii(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
@@ -37,7 +37,7 @@ bool NameIndex::IsPlain(LPCSTR name) {
 DWORD NameIndex::HashOf(LPCSTR name) {
     DWORD hash = 2166136261u;
     for (auto* p = reinterpret_cast<const unsigned char*>(name); *p != 0; ++p) {
-        hash = (hash ^ FoldAscii(*p)) * 16777619u;
+        hash = (hash ^ foldAscii(*p)) * 16777619u;
     }
     return hash;
 }

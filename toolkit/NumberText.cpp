@@ -11,7 +11,7 @@ namespace {
 
 // glibc writes the sign of a NaN ("-nan"), mingw's C99 printf does not;
 // neither sign means anything to a reader, so no NaN carries one.
-bool WriteNaN(double value, LPCSTR text, LPSTR buffer) {
+bool writeNaN(double value, LPCSTR text, LPSTR buffer) {
     if (!std::isnan(value)) {
         return false;
     }
@@ -20,7 +20,7 @@ bool WriteNaN(double value, LPCSTR text, LPSTR buffer) {
 }
 
 // strtoll with the checks it needs: some digits were read and the value fit.
-bool ParseLongLong(LPCSTR text, int base, LONGLONG* out, bool* outOfRange) {
+bool parseLongLong(LPCSTR text, int base, LONGLONG* out, bool* outOfRange) {
     if (text == nullptr) {
         return false;
     }
@@ -46,19 +46,19 @@ void FormatInt64(LONGLONG value, LPSTR buffer) {
 }
 
 void FormatFixed(float value, LPSTR buffer) {
-    if (!WriteNaN(value, "nan", buffer)) {
+    if (!writeNaN(value, "nan", buffer)) {
         std::snprintf(buffer, BufferSize, "%f", static_cast<double>(value));
     }
 }
 
 void FormatShortUpper(double value, LPSTR buffer) {
-    if (!WriteNaN(value, "NAN", buffer)) {
+    if (!writeNaN(value, "NAN", buffer)) {
         std::snprintf(buffer, BufferSize, "%G", value);
     }
 }
 
 void FormatShort(double value, LPSTR buffer) {
-    if (!WriteNaN(value, "nan", buffer)) {
+    if (!writeNaN(value, "nan", buffer)) {
         std::snprintf(buffer, BufferSize, "%g", value);
     }
 }
@@ -75,7 +75,7 @@ LONG ReadInt(LPCSTR text, LONG* out) {
 LONG ReadInt64(LPCSTR text, LONGLONG* out) {
     LONGLONG value = 0;
     bool outOfRange = false;
-    if (!ParseLongLong(text, 0, &value, &outOfRange) || outOfRange) {
+    if (!parseLongLong(text, 0, &value, &outOfRange) || outOfRange) {
         return 0;
     }
     *out = value;
@@ -85,7 +85,7 @@ LONG ReadInt64(LPCSTR text, LONGLONG* out) {
 LONG ReadDecimal(LPCSTR text, LONG* out) {
     LONGLONG value = 0;
     bool outOfRange = false;
-    if (!ParseLongLong(text, 10, &value, &outOfRange)) {
+    if (!parseLongLong(text, 10, &value, &outOfRange)) {
         return 0;
     }
     if (value < -0x80000000LL) {
@@ -99,7 +99,7 @@ LONG ReadDecimal(LPCSTR text, LONG* out) {
 
 LONG ReadDecimal64(LPCSTR text, LONGLONG* out) {
     bool outOfRange = false; // strtoll has already clamped
-    return ParseLongLong(text, 10, out, &outOfRange) ? 1 : 0;
+    return parseLongLong(text, 10, out, &outOfRange) ? 1 : 0;
 }
 
 LONG ReadFloat(LPCSTR text, float* out) {

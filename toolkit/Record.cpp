@@ -10,7 +10,7 @@ namespace {
 // A nameless bytes value holding a copy of `size` bytes from `data`; null
 // when the value or, for a size above 0, its block cannot be allocated, so
 // that a failed allocation adds nothing rather than an empty value.
-TypedValue* NewBytesValue(const void* data, LONG size) {
+TypedValue* newBytesValue(const void* data, LONG size) {
     auto* value = new (std::nothrow) TypedValue(data, size);
     if (value != nullptr && size > 0 && value->GetBytes() == nullptr) {
         delete value;
@@ -106,7 +106,7 @@ Record* Record::AddValue(TypedValue* value, LPCSTR valueName) {
 }
 
 Record* Record::AddBytes(LPCSTR valueName, const void* data, LONG size) {
-    return AddValue(NewBytesValue(data, size), valueName);
+    return AddValue(newBytesValue(data, size), valueName);
 }
 
 Record* Record::AddInt64(LPCSTR valueName, LONGLONG value) {
@@ -171,7 +171,7 @@ Record* Record::SetInt(LONG value) {
 
 Record* Record::SetBytes(const void* data, LONG size) {
     // The copy is made before the old value goes, since `data` may be its block.
-    TypedValue* replacement = NewBytesValue(data, size);
+    TypedValue* replacement = newBytesValue(data, size);
     if (replacement == nullptr) {
         return this;
     }

@@ -18,11 +18,11 @@ const char Indent[] = "    ";
 // name ends at its first colon.
 const char NamelessGroup[] = ":";
 
-bool IsLineEnd(char c) {
+bool isLineEnd(char c) {
     return c == '\r' || c == '\n' || c == '\0';
 }
 
-LPCSTR SkipBlanks(LPCSTR text) {
+LPCSTR skipBlanks(LPCSTR text) {
     while (IsBlank(*text)) {
         ++text;
     }
@@ -30,8 +30,8 @@ LPCSTR SkipBlanks(LPCSTR text) {
 }
 
 // The first `wanted` before the line's end, or null.
-LPCSTR FindInLine(LPCSTR text, char wanted) {
-    for (; !IsLineEnd(*text); ++text) {
+LPCSTR findInLine(LPCSTR text, char wanted) {
+    for (; !isLineEnd(*text); ++text) {
         if (*text == wanted) {
             return text;
         }
@@ -41,8 +41,8 @@ LPCSTR FindInLine(LPCSTR text, char wanted) {
 
 // Where the part of a line that starts at `text` ends: at `stop` or at the
 // line's end.
-LPCSTR EndOfField(LPCSTR text, char stop) {
-    while (!IsLineEnd(*text) && *text != stop) {
+LPCSTR endOfField(LPCSTR text, char stop) {
+    while (!isLineEnd(*text) && *text != stop) {
         ++text;
     }
     return text;
@@ -50,7 +50,7 @@ LPCSTR EndOfField(LPCSTR text, char stop) {
 
 // Copies [begin, end) into a field of FieldSize characters; false, with
 // nothing copied, when it does not fit.
-bool CopyField(LPCSTR begin, LPCSTR end, LPSTR field) {
+bool copyField(LPCSTR begin, LPCSTR end, LPSTR field) {
     size_t length = size_t(end - begin);
     if (length >= size_t(TextTreeStream::FieldSize)) {
         return false;
@@ -62,25 +62,25 @@ bool CopyField(LPCSTR begin, LPCSTR end, LPSTR field) {
 
 // The name of an end line, after its bracket: at least one blank, then the
 // name up to ";" or the line's end.
-bool ReadEndName(LPCSTR text, LPSTR field) {
+bool readEndName(LPCSTR text, LPSTR field) {
     if (!IsBlank(*text)) {
         return false;
     }
-    text = SkipBlanks(text);
-    return CopyField(text, EndOfField(text, ';'), field);
+    text = skipBlanks(text);
+    return copyField(text, endOfField(text, ';'), field);
 }
 
 // An array "rec[val]" is closed by "] rec[val];" and by "] rec;".
-bool ClosesArray(LPCSTR endName, LPCSTR openName) {
+bool closesArray(LPCSTR endName, LPCSTR openName) {
     if (lstrcmpiA(endName, openName) == 0) {
         return true;
     }
     LPCSTR bracket = std::strchr(openName, '[');
     char cut[TextTreeStream::FieldSize];
-    return bracket != nullptr && CopyField(openName, bracket, cut) && lstrcmpiA(endName, cut) == 0;
+    return bracket != nullptr && copyField(openName, bracket, cut) && lstrcmpiA(endName, cut) == 0;
 }
 
-bool ClosesGroup(LPCSTR endName, LPCSTR entry) {
+bool closesGroup(LPCSTR endName, LPCSTR entry) {
     if (entry == nullptr) {
         return false;
     }
@@ -94,7 +94,7 @@ bool ClosesGroup(LPCSTR endName, LPCSTR entry) {
 // break, none of the `stops` that would end its part of the line early, no
 // leading blank where the reader skips blanks, and room in a field. Adds
 // its length to `*length`.
-bool Fits(LPCSTR text, LPCSTR stops, bool leadingBlankKept, size_t* length) {
+bool fits(LPCSTR text, LPCSTR stops, bool leadingBlankKept, size_t* length) {
     if (text == nullptr) {
         return true;
     }
@@ -110,11 +110,11 @@ bool Fits(LPCSTR text, LPCSTR stops, bool leadingBlankKept, size_t* length) {
 }
 
 // A name and its bracketed index, as a group, array or value line holds them.
-bool NameFits(LPCSTR name, LPCSTR nameStops, LPCSTR index, LPCSTR indexStops,
+bool nameFits(LPCSTR name, LPCSTR nameStops, LPCSTR index, LPCSTR indexStops,
               bool leadingBlankKept) {
     size_t length = index != nullptr ? 2 : 0; // the brackets
-    return Fits(name, nameStops, leadingBlankKept, &length) &&
-           Fits(index, indexStops, true, &length);
+    return fits(name, nameStops, leadingBlankKept, &length) &&
+           fits(index, indexStops, true, &length);
 }
 
 struct TypeName {
@@ -127,7 +127,7 @@ const TypeName TypeNames[] = {
     {"double", LineDouble}, {"int64", LineInt64},
 };
 
-LONG KindOfType(LPCSTR type) {
+LONG kindOfType(LPCSTR type) {
     for (const TypeName& entry : TypeNames) {
         if (lstrcmpiA(type, entry.name) == 0) {
             return entry.kind;
@@ -235,7 +235,7 @@ LONG TextTreeStream::BeginGroup(LPCSTR name) {
     if (!CanWrite()) {
         return 0;
     }
-    if (GetDepth() >= MaxDepth || !NameFits(name, ":;", nullptr, "", false)) {
+    if (GetDepth() >= MaxDepth || !nameFits(name, ":;", nullptr, "", false)) {
         return Refuse();
     }
     if (!WriteLine("{ %s:\n", name)) {
@@ -267,7 +267,7 @@ LONG TextTreeStream::BeginArray(LPCSTR name, LPCSTR index) {
     if (name == nullptr) {
         name = "";
     }
-    if (!NameFits(name, ":;[", index, "]:", false)) {
+    if (!nameFits(name, ":;[", index, "]:", false)) {
         return Refuse();
     }
     openArray = CopyText(name);
@@ -305,7 +305,7 @@ LONG TextTreeStream::WriteValueLine(LPCSTR type, LPCSTR name, LPCSTR index, LPCS
     if (!CanWrite()) {
         return 0;
     }
-    if (!NameFits(name, "=[", index, "]=", true) || !Fits(valueText, "", true, &valueLength)) {
+    if (!nameFits(name, "=[", index, "]=", true) || !fits(valueText, "", true, &valueLength)) {
         return Refuse();
     }
     return index != nullptr ? WriteLine("(%s)%s[%s]=%s\n", type, name, index, valueText)
@@ -359,10 +359,10 @@ LPCSTR TextTreeStream::GetLine() {
 }
 
 LONG TextTreeStream::ParseLine() {
-    if (line == nullptr || IsLineEnd(line[0])) {
+    if (line == nullptr || isLineEnd(line[0])) {
         return LineUnknown;
     }
-    LPCSTR text = SkipBlanks(line);
+    LPCSTR text = skipBlanks(line);
     switch (text[0]) {
     case '(':
         return ParseValueLine(text + 1);
@@ -383,19 +383,19 @@ LONG TextTreeStream::ParseLine() {
 
 // "(" type ")" name "=" value: `text` follows the parenthesis.
 LONG TextTreeStream::ParseValueLine(LPCSTR text) {
-    LPCSTR close = FindInLine(text, ')');
-    if (close == nullptr || close == text || !CopyField(text, close, typeField)) {
+    LPCSTR close = findInLine(text, ')');
+    if (close == nullptr || close == text || !copyField(text, close, typeField)) {
         return LineUnknown;
     }
-    LPCSTR equals = FindInLine(close + 1, '=');
-    if (equals == nullptr || !CopyField(close + 1, equals, nameField)) {
+    LPCSTR equals = findInLine(close + 1, '=');
+    if (equals == nullptr || !copyField(close + 1, equals, nameField)) {
         return LineUnknown;
     }
     LPCSTR value = equals + 1;
-    if (!CopyField(value, EndOfField(value, '\0'), valueField)) {
+    if (!copyField(value, endOfField(value, '\0'), valueField)) {
         return LineUnknown;
     }
-    LONG kind = KindOfType(typeField);
+    LONG kind = kindOfType(typeField);
     bool read = false;
     switch (kind) {
     case LineInt:
@@ -423,8 +423,8 @@ LONG TextTreeStream::ParseArrayBegin(LPCSTR text) {
     if (openArray != nullptr || !IsBlankOrLineBreak(text[0])) {
         return LineUnknown;
     }
-    text = SkipBlanks(text);
-    if (!CopyField(text, EndOfField(text, ':'), nameField)) {
+    text = skipBlanks(text);
+    if (!copyField(text, endOfField(text, ':'), nameField)) {
         return LineUnknown;
     }
     openArray = CopyText(nameField);
@@ -432,8 +432,8 @@ LONG TextTreeStream::ParseArrayBegin(LPCSTR text) {
 }
 
 LONG TextTreeStream::ParseArrayEnd(LPCSTR text) {
-    if (openArray == nullptr || !ReadEndName(text, nameField) ||
-        !ClosesArray(nameField, openArray)) {
+    if (openArray == nullptr || !readEndName(text, nameField) ||
+        !closesArray(nameField, openArray)) {
         return LineUnknown;
     }
     ForgetArray();
@@ -444,16 +444,16 @@ LONG TextTreeStream::ParseGroupBegin(LPCSTR text) {
     if (openArray != nullptr || GetDepth() >= MaxDepth || !IsBlankOrLineBreak(text[0])) {
         return LineUnknown;
     }
-    text = SkipBlanks(text);
-    if (!CopyField(text, EndOfField(text, ':'), nameField) || !PushGroup(nameField, Tell())) {
+    text = skipBlanks(text);
+    if (!copyField(text, endOfField(text, ':'), nameField) || !PushGroup(nameField, Tell())) {
         return LineUnknown;
     }
     return LineGroupBegin;
 }
 
 LONG TextTreeStream::ParseGroupEnd(LPCSTR text) {
-    if (openArray != nullptr || GetDepth() == 0 || !ReadEndName(text, nameField) ||
-        !ClosesGroup(nameField, groupNames.GetItem(groupNames.GetCount() - 1))) {
+    if (openArray != nullptr || GetDepth() == 0 || !readEndName(text, nameField) ||
+        !closesGroup(nameField, groupNames.GetItem(groupNames.GetCount() - 1))) {
         return LineUnknown;
     }
     groupNames.Pop(nullptr);
@@ -465,9 +465,9 @@ bool TextTreeStream::IsOpenArrayEnd() const {
     if (line == nullptr || openArray == nullptr) {
         return false;
     }
-    LPCSTR text = SkipBlanks(line);
+    LPCSTR text = skipBlanks(line);
     char name[FieldSize];
-    return text[0] == ']' && ReadEndName(text + 1, name) && ClosesArray(name, openArray);
+    return text[0] == ']' && readEndName(text + 1, name) && closesArray(name, openArray);
 }
 
 LPSTR TextTreeStream::GetName(LPSTR* indexOut) {
@@ -690,7 +690,7 @@ LONG TextTreeStream::FindPath(LPCSTR path) {
         while (*end != '\0' && *end != '/') {
             ++end;
         }
-        if (!CopyField(text, end, component) || !FindGroup(component)) {
+        if (!copyField(text, end, component) || !FindGroup(component)) {
             return 0;
         }
         text = end;
@@ -703,7 +703,7 @@ namespace {
 
 // The value of the line a search found, into *out (when given). The field
 // is read after the search, which is what fills it.
-template <typename T> LONG ReadFound(LONG found, const T& field, T* out) {
+template <typename T> LONG readFound(LONG found, const T& field, T* out) {
     if (found && out != nullptr) {
         *out = field;
     }
@@ -721,12 +721,12 @@ LONG TextTreeStream::ReadBytesByName(LPCSTR name, BYTE* buffer, LONG size) {
 
 LONG TextTreeStream::ReadInt64ByName(LPCSTR name, LONGLONG* out) {
     LONG found = FindValue(name, LineInt64);
-    return ReadFound(found, int64Value, out);
+    return readFound(found, int64Value, out);
 }
 
 LONG TextTreeStream::ReadDoubleByName(LPCSTR name, double* out) {
     LONG found = FindValue(name, LineDouble);
-    return ReadFound(found, doubleValue, out);
+    return readFound(found, doubleValue, out);
 }
 
 LONG TextTreeStream::ReadStringByName(LPCSTR name, LPSTR* out) {
@@ -739,10 +739,10 @@ LONG TextTreeStream::ReadStringByName(LPCSTR name, LPSTR* out) {
 
 LONG TextTreeStream::ReadFloatByName(LPCSTR name, float* out) {
     LONG found = FindValue(name, LineFloat);
-    return ReadFound(found, floatValue, out);
+    return readFound(found, floatValue, out);
 }
 
 LONG TextTreeStream::ReadIntByName(LPCSTR name, LONG* out) {
     LONG found = FindValue(name, LineInt);
-    return ReadFound(found, intValue, out);
+    return readFound(found, intValue, out);
 }

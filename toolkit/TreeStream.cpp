@@ -2,7 +2,7 @@
 
 namespace {
 
-template <typename T> LONG NothingRead(T* out, T empty) {
+template <typename T> LONG nothingRead(T* out, T empty) {
     if (out != nullptr) {
         *out = empty;
     }
@@ -61,23 +61,23 @@ LONG TreeStream::ReadBytesByName(LPCSTR, BYTE*, LONG) {
 }
 
 LONG TreeStream::ReadInt64ByName(LPCSTR, LONGLONG* out) {
-    return NothingRead<LONGLONG>(out, 0);
+    return nothingRead<LONGLONG>(out, 0);
 }
 
 LONG TreeStream::ReadDoubleByName(LPCSTR, double* out) {
-    return NothingRead<double>(out, 0.0);
+    return nothingRead<double>(out, 0.0);
 }
 
 LONG TreeStream::ReadStringByName(LPCSTR, LPSTR* out) {
-    return NothingRead<LPSTR>(out, nullptr);
+    return nothingRead<LPSTR>(out, nullptr);
 }
 
 LONG TreeStream::ReadFloatByName(LPCSTR, float* out) {
-    return NothingRead<float>(out, 0.0f);
+    return nothingRead<float>(out, 0.0f);
 }
 
 LONG TreeStream::ReadIntByName(LPCSTR, LONG* out) {
-    return NothingRead<LONG>(out, 0);
+    return nothingRead<LONG>(out, 0);
 }
 
 LONG TreeStream::FindGroup(LPCSTR) {

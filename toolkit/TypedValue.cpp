@@ -10,13 +10,13 @@
 namespace {
 
 // The low 32 bits, which is what a 64-bit number becomes as an int value.
-LONG LowBits(LONGLONG number) {
+LONG lowBits(LONGLONG number) {
     return static_cast<LONG>(static_cast<DWORD>(static_cast<ULONGLONG>(number)));
 }
 
 // A new block of `count` bytes copied from `data` (zeros when `data` is
 // null); null when `count` is not above 0 or the block cannot be allocated.
-BYTE* NewBlock(const void* data, LONG count) {
+BYTE* newBlock(const void* data, LONG count) {
     if (count <= 0) {
         return nullptr;
     }
@@ -61,7 +61,7 @@ TypedValue::TypedValue(LPCSTR text) : type(TypeString), size(0) {
 }
 
 TypedValue::TypedValue(const void* data, LONG byteCount) : type(TypeBytes), size(0) {
-    value.bytes = NewBlock(data, byteCount);
+    value.bytes = newBlock(data, byteCount);
     size = value.bytes != nullptr ? byteCount : 0;
 }
 
@@ -71,7 +71,7 @@ TypedValue::TypedValue(const TypedValue& other) : NamedObject(other), type(other
     case TypeBytes:
         // A source without a block gives none (NewBlock would make zeros of null data).
         value.bytes =
-            other.value.bytes != nullptr ? NewBlock(other.value.bytes, other.size) : nullptr;
+            other.value.bytes != nullptr ? newBlock(other.value.bytes, other.size) : nullptr;
         size = value.bytes != nullptr ? other.size : 0;
         break;
     case TypeString:
@@ -228,7 +228,7 @@ float TypedValue::SetFloat(float number) {
         return 0;
     }
     LONGLONG truncated = NumberText::TruncateToInt64(number);
-    Store({LowBits(truncated), number, double(number), truncated},
+    Store({lowBits(truncated), number, double(number), truncated},
           [number](LPSTR text) { NumberText::FormatShort(number, text); });
     return number;
 }
@@ -238,7 +238,7 @@ double TypedValue::SetDouble(double number) {
         return 0;
     }
     LONGLONG truncated = NumberText::TruncateToInt64(number);
-    Store({LowBits(truncated), float(number), number, truncated},
+    Store({lowBits(truncated), float(number), number, truncated},
           [number](LPSTR text) { NumberText::FormatShort(number, text); });
     return number;
 }
@@ -247,7 +247,7 @@ LONGLONG TypedValue::SetInt64(LONGLONG number) {
     if (!HoldsScalar()) {
         return 0;
     }
-    Store({LowBits(number), float(number), double(number), number},
+    Store({lowBits(number), float(number), double(number), number},
           [number](LPSTR text) { NumberText::FormatInt64(number, text); });
     return number;
 }

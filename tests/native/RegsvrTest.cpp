@@ -59,9 +59,7 @@ TEST_F(Regsvr, TenAtOnceLeaveAWholeRegistry) {
     // reads as a registry.
     std::string owner = classesText(classKey + "\\InprocServer32");
     ASSERT_NE(std::find(libraries.begin(), libraries.end(), owner), libraries.end()) << owner;
-    EXPECT_EQ(
-        classesText(libraryKey + "\\1.0\\0\\win32").find(temporaryFolder.Path("")),
-        0u);
+    EXPECT_EQ(classesText(libraryKey + "\\1.0\\0\\win32").find(temporaryFolder.Path("")), 0u);
     for (const auto& row : scriptTable) {
         EXPECT_EQ(classesText(row.key, row.name), row.data) << row.key;
     }

@@ -57,9 +57,8 @@ TEST_F(SelfRegistration, RegisteringAgainRebuildsTheClassTree) {
     Create(HKEY_CLASSES_ROOT, classKey + "\\Stale\\Deeper");
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
     EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, classKey + "\\Stale"));
-    EXPECT_EQ(
-        ReadText(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", "ThreadingModel"),
-        "Apartment");
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", "ThreadingModel"),
+              "Apartment");
 }
 
 TEST_F(SelfRegistration, UnregisteringWhatWasNeverRegisteredLeavesAnEmptyHandler) {
@@ -116,10 +115,8 @@ TEST_F(SelfRegistration, ATypeLibraryFileBesideTheLibraryStandsIn) {
     WriteBytes(folder + "/plain.tlb", sourceFile("server/hollin.idl"));
     std::string typeLibraryPath = realPath(folder) + "/plain.tlb";
     EXPECT_EQ(theModule.RegisterClasses(TRUE), S_OK);
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, libraryKey + "\\1.0\\0\\win32"),
-              typeLibraryPath);
-    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, libraryKey + "\\1.0\\HELPDIR"),
-              realPath(folder) + "/");
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, libraryKey + "\\1.0\\0\\win32"), typeLibraryPath);
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, libraryKey + "\\1.0\\HELPDIR"), realPath(folder) + "/");
     EXPECT_EQ(theModule.UnregisterClasses(TRUE), S_OK);
     EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, libraryKey));
 

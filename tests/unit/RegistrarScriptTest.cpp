@@ -41,7 +41,7 @@ TEST_F(RegistrarScriptTest, VariablesExpandAnywhere) {
 }
 
 TEST_F(RegistrarScriptTest, BadVariablesFailBeforeAnythingIsWritten) {
-    std::string longest(RegistrarScript::maxVariableName, 'v');
+    std::string longest(RegistrarScript::MaxVariableName, 'v');
     ASSERT_EQ(
         script->AddReplacement(std::basic_string<OLECHAR>(longest.begin(), longest.end()).c_str(),
                                WIDE_TEXT("fits")),
@@ -118,8 +118,8 @@ TEST_F(RegistrarScriptTest, SyntaxErrors) {
 }
 
 TEST_F(RegistrarScriptTest, OverLongTokensAreRefusedNotCut) {
-    std::string fits(RegistrarScript::tokenSize - 1, 'n');
-    std::string quotedFits(RegistrarScript::tokenSize - 2, 'q');
+    std::string fits(RegistrarScript::TokenSize - 1, 'n');
+    std::string quotedFits(RegistrarScript::TokenSize - 2, 'q');
     EXPECT_EQ(Register("A = s '" + quotedFits + "'"), S_OK);
     EXPECT_EQ(ReadString("A"), quotedFits);
     EXPECT_EQ(Register("A = s '" + quotedFits + "q'"), DISP_E_EXCEPTION);
@@ -127,7 +127,7 @@ TEST_F(RegistrarScriptTest, OverLongTokensAreRefusedNotCut) {
     EXPECT_EQ(ReadString("A"), fits);
     EXPECT_EQ(Register("A = s " + fits + "n"), DISP_E_EXCEPTION);
 
-    std::string name(RegistrarScript::valueNameSize - 1, 'v');
+    std::string name(RegistrarScript::ValueNameSize - 1, 'v');
     EXPECT_EQ(Register("B\r\n{\r\n\tval " + name + " = s 'x'\r\n}"), S_OK);
     EXPECT_EQ(ReadString("B", name.c_str()), "x");
     EXPECT_EQ(Register("C\r\n{\r\n\tval " + name + "v = s 'x'\r\n}"), DISP_E_EXCEPTION);

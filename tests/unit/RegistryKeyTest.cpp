@@ -10,7 +10,7 @@ class RegistryKeyTest : public RegistryTest {};
 TEST_F(RegistryKeyTest, CreatingMakesTheWholePathAndMayWrite) {
     RegistryKey key(TRUE, HKEY_CURRENT_USER, Path("A\\B\\C").c_str());
     ASSERT_TRUE(key.IsOpen());
-    EXPECT_EQ(key.GetMode(), RegistryKey::writable);
+    EXPECT_EQ(key.GetMode(), RegistryKey::Writable);
     EXPECT_TRUE(key.SetString("Empty", ""));
     EXPECT_TRUE(key.SetString("Text", "value"));
     EXPECT_TRUE(key.QueryInfo());
