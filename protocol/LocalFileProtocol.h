@@ -19,7 +19,7 @@ public:
     // Makes an object, plain (`outer` null) or aggregated inside `outer`, and
     // asks it for `iid` (the inner unknown's answer when aggregated). The
     // object is destroyed again when that fails.
-    static HRESULT Create(IUnknown* outer, REFIID iid, void** out);
+    [[nodiscard]] static HRESULT Create(IUnknown* outer, REFIID iid, void** out);
 
     // IUnknown, shared by both interfaces; forwarded to the outer object when
     // aggregated.
@@ -61,8 +61,8 @@ private:
     LocalFileProtocol& operator=(const LocalFileProtocol&) = delete;
 
     // The interface map: the object's own answer to `iid`, AddRefed.
-    HRESULT QueryOwnInterface(REFIID iid, void** out);
-    HRESULT QueryPlain(REFIID iid, void** out);
+    [[nodiscard]] HRESULT QueryOwnInterface(REFIID iid, void** out);
+    [[nodiscard]] HRESULT QueryPlain(REFIID iid, void** out);
 
     LONG refCount;
     WhoisRequest* request;
@@ -72,4 +72,4 @@ private:
 };
 
 // The object map's instance creator for the class.
-HRESULT CreateProtocolObject(IUnknown* outer, REFIID iid, void** out);
+[[nodiscard]] HRESULT CreateProtocolObject(IUnknown* outer, REFIID iid, void** out);

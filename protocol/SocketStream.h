@@ -38,7 +38,7 @@ public:
 
     // Waits up to `milliseconds` for the socket to have data (or an orderly
     // close) to read, or to be writable when `forWriting`.
-    SocketWait WaitUntilReady(bool forWriting, DWORD milliseconds) const;
+    [[nodiscard]] SocketWait WaitUntilReady(bool forWriting, DWORD milliseconds) const;
     // Marks the stream failed, as a socket error would (used for time-outs).
     void SetFailed() { flags |= ErrorFlag; }
     // Whether received data had to be left out.

@@ -3,6 +3,7 @@
 #include "protocol/ResultPage.h"
 #include "support/ModuleLock.h"
 
+#include <cassert>
 #include <new>
 
 WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
@@ -78,6 +79,7 @@ void WhoisRequest::ReportMimeType() {
 }
 
 LONG WhoisRequest::Start() {
+    assert(parsedOk && lifecycle.load() == Idle);
     lifecycle.store(Running);
     if (Create(0)) {
         return 1;
@@ -122,6 +124,7 @@ void WhoisRequest::EndRun() {
         return;
     }
     // Cut loose: nobody else holds the request any more.
+    assert(sink == nullptr && "a request is let go of its sink before it is cut loose");
     CloseThreadHandle();
     delete this;
     UnlockModule();

@@ -31,7 +31,7 @@ public:
     void ReportMimeType();
 
     // Starts the worker thread on a parsed request.
-    LONG Start();
+    [[nodiscard]] LONG Start();
     // Gives up ownership of the request: when its thread has ended (or never
     // ran), it is deleted now. A request still running is cut loose instead:
     // it is told to stop, reports nothing more, lets go of the sink, and
@@ -70,7 +70,7 @@ private:
     // The thread's last act: marks the run finished, or, when the owner has
     // cut the request loose in the meantime, deletes it.
     void EndRun();
-    bool SwitchLifecycle(Lifecycle from, Lifecycle to);
+    [[nodiscard]] bool SwitchLifecycle(Lifecycle from, Lifecycle to);
 
     IInternetProtocolSink* sink;
     TextString url;

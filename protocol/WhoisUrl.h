@@ -26,5 +26,5 @@ const DWORD DefaultWhoisPort = 43;
 //   scheme://server[:port]/query          a port that reads as 0 or is no number is 43
 // Returns StatusOk and sets the three results, or StatusSyntaxError and
 // leaves them untouched. Nothing is unescaped, trimmed or case-folded.
-RequestStatus ParseWhoisUrl(const TextString& url, TextString& server, DWORD& port,
+[[nodiscard]] RequestStatus ParseWhoisUrl(const TextString& url, TextString& server, DWORD& port,
                             TextString& query);

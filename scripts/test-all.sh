@@ -30,6 +30,9 @@ step() { printf '\n== %s\n' "$*"; }
 step "prerequisites"
 scripts/install-deps.sh
 
+step "layers"
+scripts/check-layers.sh --build build-layers
+
 step "native build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOLLIN_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"

@@ -10,7 +10,7 @@ class ClassFactory : public IClassFactory {
 public:
     // Makes a class object for `creator` and asks it for `iid`; the object is
     // destroyed again when that fails.
-    static HRESULT Create(CreateInstanceFunction creator, REFIID iid, void** out);
+    [[nodiscard]] static HRESULT Create(CreateInstanceFunction creator, REFIID iid, void** out);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override;

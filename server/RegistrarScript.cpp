@@ -633,7 +633,9 @@ HRESULT RegistrarScript::ApplyText(LPCSTR text, BOOL doRegister) {
             result = RegisterBlock(root, 1);
             if (FAILED(result)) {
                 cursor = blockStart;
-                UnregisterBlock(root, false, 1);
+                // The rollback does what it can; the failure that made it
+                // necessary is the one reported.
+                (void)UnregisterBlock(root, false, 1);
                 break;
             }
         } else {

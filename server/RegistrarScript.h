@@ -19,14 +19,14 @@ public:
 
     // Applies or reverts the script resource `resourceId` of type "REGISTRY"
     // of `module`'s own file, with %MODULE% standing for that file's path.
-    HRESULT ApplyModuleScript(HMODULE module, UINT resourceId, BOOL doRegister);
+    [[nodiscard]] HRESULT ApplyModuleScript(HMODULE module, UINT resourceId, BOOL doRegister);
     // Adds a variable; its value is inserted as it is, so a value meant for a
     // quoted token must have its single quotes doubled already.
-    HRESULT AddReplacement(LPCOLESTR name, LPCOLESTR value);
+    [[nodiscard]] HRESULT AddReplacement(LPCOLESTR name, LPCOLESTR value);
     void ClearReplacements();
-    HRESULT ApplyResource(LPCOLESTR modulePath, UINT resourceId, LPCSTR resourceType,
+    [[nodiscard]] HRESULT ApplyResource(LPCOLESTR modulePath, UINT resourceId, LPCSTR resourceType,
                           BOOL doRegister);
-    HRESULT ApplyText(LPCSTR text, BOOL doRegister);
+    [[nodiscard]] HRESULT ApplyText(LPCSTR text, BOOL doRegister);
 
     // Removes the key `name` below `parent` with everything below it;
     // answers a platform error code (ERROR_SUCCESS when it is gone).
@@ -44,24 +44,24 @@ private:
     };
     class CurrentKey;
 
-    HRESULT ExpandVariables(LPCSTR text);
-    HRESULT AppendExpanded(LPCSTR bytes, size_t count);
-    HRESULT AppendReplacement(LPCSTR name);
+    [[nodiscard]] HRESULT ExpandVariables(LPCSTR text);
+    [[nodiscard]] HRESULT AppendExpanded(LPCSTR bytes, size_t count);
+    [[nodiscard]] HRESULT AppendReplacement(LPCSTR name);
     void FreeExpanded();
 
     void SkipBlanks();
-    HRESULT ReadToken(LPSTR buffer, size_t capacity);
-    HRESULT SkipValueAssignment();
-    HRESULT ReadValueName();
-    HRESULT WriteValue(HKEY key, LPCSTR valueName);
-    HRESULT EndValueStatement();
+    [[nodiscard]] HRESULT ReadToken(LPSTR buffer, size_t capacity);
+    [[nodiscard]] HRESULT SkipValueAssignment();
+    [[nodiscard]] HRESULT ReadValueName();
+    [[nodiscard]] HRESULT WriteValue(HKEY key, LPCSTR valueName);
+    [[nodiscard]] HRESULT EndValueStatement();
 
-    HRESULT RegisterBlock(HKEY parentKey, size_t depth);
-    HRESULT RegisterStatement(HKEY parentKey, CurrentKey& current, size_t depth);
-    HRESULT UnregisterBlock(HKEY parentKey, bool missing, size_t depth);
-    HRESULT UnregisterStatement(HKEY parentKey, CurrentKey& current, bool parentMissing,
+    [[nodiscard]] HRESULT RegisterBlock(HKEY parentKey, size_t depth);
+    [[nodiscard]] HRESULT RegisterStatement(HKEY parentKey, CurrentKey& current, size_t depth);
+    [[nodiscard]] HRESULT UnregisterBlock(HKEY parentKey, bool missing, size_t depth);
+    [[nodiscard]] HRESULT UnregisterStatement(HKEY parentKey, CurrentKey& current, bool parentMissing,
                                 bool& mayDelete, size_t depth);
-    HRESULT RemoveKeyStatement(HKEY parentKey, CurrentKey& current, LPCSTR keyName,
+    [[nodiscard]] HRESULT RemoveKeyStatement(HKEY parentKey, CurrentKey& current, LPCSTR keyName,
                                bool parentMissing, bool mayDelete, size_t depth);
 
     Replacement* replacements = nullptr;
@@ -83,4 +83,4 @@ private:
 // Applies (doRegister) or reverts the library's own registry script resource,
 // `resourceId` of type "REGISTRY" in the module's file: what a class's entry
 // in the object map does to update the registry.
-HRESULT UpdateRegistryFromResource(UINT resourceId, BOOL doRegister);
+[[nodiscard]] HRESULT UpdateRegistryFromResource(UINT resourceId, BOOL doRegister);

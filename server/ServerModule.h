@@ -36,13 +36,13 @@ public:
     void DecrementLock() { UnlockModule(); }
     LONG GetLockCount() const { return ModuleLockCount(); }
 
-    HRESULT FindClassObject(REFCLSID classId, REFIID iid, void** out);
+    [[nodiscard]] HRESULT FindClassObject(REFCLSID classId, REFIID iid, void** out);
 
     // Self-registration: the classes' registry scripts and the type library.
-    HRESULT RegisterClasses(BOOL registerTypeLibrary);
+    [[nodiscard]] HRESULT RegisterClasses(BOOL registerTypeLibrary);
     HRESULT UnregisterClasses(BOOL unregisterTypeLibrary);
-    HRESULT LoadOwnTypeLibrary(BSTR* path, ITypeLib** typeLibrary);
-    HRESULT RegisterTypeLibrary();
+    [[nodiscard]] HRESULT LoadOwnTypeLibrary(BSTR* path, ITypeLib** typeLibrary);
+    [[nodiscard]] HRESULT RegisterTypeLibrary();
     HRESULT UnregisterTypeLibrary();
 
     HINSTANCE GetInstance() const { return instance; }
@@ -59,8 +59,8 @@ extern ServerModule theModule;
 
 // The calling thread's last error as a result; E_FAIL when the platform left
 // no code, so that a failure never reads as success.
-HRESULT ResultFromLastError();
+[[nodiscard]] HRESULT ResultFromLastError();
 
 // The file name of `module` in `path`, which has room for MAX_PATH
 // characters. A name that does not fit is an error, not a cut name.
-HRESULT GetModulePath(HMODULE module, LPSTR path);
+[[nodiscard]] HRESULT GetModulePath(HMODULE module, LPSTR path);

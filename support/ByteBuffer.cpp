@@ -1,5 +1,6 @@
 #include "support/ByteBuffer.h"
 
+#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -46,6 +47,7 @@ bool ByteBuffer::Grow(DWORD need) {
     if (grown == 0) {
         return false;
     }
+    assert(grown > capacity && grown - capacity >= need);
     auto* block = new (std::nothrow) BYTE[grown];
     if (block == nullptr) {
         return false;
@@ -74,6 +76,7 @@ DWORD ByteBuffer::Append(const void* bytes, DWORD count) {
     }
     std::memcpy(data + length, bytes, count);
     length += count;
+    assert(length <= capacity && capacity <= maxSize);
     return count;
 }
 

@@ -77,7 +77,9 @@ TEST_F(ServerModuleTest, UnknownClassesAndInterfacesAreRefused) {
 
 TEST_F(ServerModuleTest, CreateInstanceRefusesAggregationForOtherInterfaces) {
     IClassFactory* factory = nullptr;
-    theModule.FindClassObject(testClass, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    ASSERT_EQ(
+        theModule.FindClassObject(testClass, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        S_OK);
     void* out = &out;
     EXPECT_EQ(factory->CreateInstance(&theInstance, IID_IClassFactory, &out),
               CLASS_E_NOAGGREGATION);
@@ -91,7 +93,9 @@ TEST_F(ServerModuleTest, CreateInstanceRefusesAggregationForOtherInterfaces) {
 
 TEST_F(ServerModuleTest, LockServerCountsAndMayGoNegative) {
     IClassFactory* factory = nullptr;
-    theModule.FindClassObject(testClass, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    ASSERT_EQ(
+        theModule.FindClassObject(testClass, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        S_OK);
     factory->LockServer(TRUE);
     EXPECT_EQ(theModule.GetLockCount(), 2);
     factory->LockServer(FALSE);
@@ -106,7 +110,8 @@ TEST_F(ServerModuleTest, LockServerCountsAndMayGoNegative) {
 
 TEST_F(ServerModuleTest, ShutdownReleasesTheCachedObjectOnce) {
     IUnknown* object = nullptr;
-    theModule.FindClassObject(testClass, IID_IUnknown, reinterpret_cast<void**>(&object));
+    ASSERT_EQ(theModule.FindClassObject(testClass, IID_IUnknown, reinterpret_cast<void**>(&object)),
+              S_OK);
     object->Release();
     ASSERT_NE(testMap[0].classObject, nullptr);
     theModule.Shutdown();
