@@ -25,6 +25,14 @@ use_wine_prefix() {
     wineserver --wait
 }
 
+# Whether this machine runs 32-bit x86 programs, as 32-bit Wine must. Some
+# virtual machines do not: their kernel refuses the ELF class with "Exec
+# format error" whatever is installed. The i386 loader is there once
+# wine32:i386 is.
+can_run_i386() {
+    [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
 # Starts the project's whois server PROGRAM on a port of 127.0.0.1 it picks,
 # with ARGS, and waits up to 5 seconds for it to write the port to
 # WORK_DIR/port. The port goes to whoisd_port; stop_whoisd ends the server.

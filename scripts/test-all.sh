@@ -61,4 +61,12 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 cmake --build build-win -j "$jobs"
 
 step "windows tests under Wine"
-ctest --test-dir build-win --output-on-failure
+if can_run_i386; then
+    ctest --test-dir build-win --output-on-failure
+else
+    # The DLL is still checked; only what must run it under Wine is left out.
+    echo "test-all: this machine cannot run 32-bit programs (the kernel refuses them:"
+    echo "test-all: \"Exec format error\"), so 32-bit Wine cannot start: skipping the"
+    echo "test-all: Wine tests of build-win; checking the DLL's exports and imports only"
+    ctest --test-dir build-win --output-on-failure -R '^dll_exports_and_imports$'
+fi
