@@ -3,6 +3,8 @@
 #include "protocol/ResultPage.h"
 #include "protocol/WhoisRequest.h"
 
+#include <cstring>
+
 namespace {
 
 // addrinfo's list, freed when the exchange is done with it.
@@ -10,7 +12,7 @@ class ResolvedAddresses {
 public:
     explicit ResolvedAddresses(const char* host) {
         addrinfo hints = {};
-        hints.ai_family = AF_INET;
+        hints.ai_family = AF_UNSPEC; // IPv6 and IPv4 alike, in the resolver's order
         hints.ai_socktype = SOCK_STREAM;
         hints.ai_protocol = IPPROTO_TCP;
         if (host == nullptr || getaddrinfo(host, nullptr, &hints, &list) != 0) {
@@ -50,7 +52,7 @@ RequestStatus WhoisRequest::Exchange() {
         return ReportStatus(StatusWinsockFailed);
     }
     bool stopped = false;
-    RequestStatus status = Converse(stopped);
+    RequestStatus status = Converse(server.GetText(), port, stopped);
     WSACleanup();
     if (stopped) {
         MarkComplete();
@@ -68,10 +70,10 @@ RequestStatus WhoisRequest::Exchange() {
 
 // Resolve, connect, send the query, receive the reply. The socket it opens
 // is closed before it returns.
-RequestStatus WhoisRequest::Converse(bool& stopped) {
+RequestStatus WhoisRequest::Converse(LPCSTR host, DWORD serverPort, bool& stopped) {
     // getaddrinfo, not gethostbyname: the latter's result lives in a buffer
     // shared by every thread of the process.
-    ResolvedAddresses addresses(server.GetText());
+    ResolvedAddresses addresses(host);
     if (addresses.First() == nullptr) {
         return StatusDnsError;
     }
@@ -79,7 +81,7 @@ RequestStatus WhoisRequest::Converse(bool& stopped) {
     RequestStatus status = StatusConnectFailed;
     for (const addrinfo* address = addresses.First(); address != nullptr;
          address = address->ai_next) {
-        status = ConnectToServer(address, s, stopped);
+        status = ConnectToServer(address, serverPort, s, stopped);
         if (status == StatusOk || status == StatusSocketError || stopped) {
             break;
         }
@@ -102,15 +104,27 @@ RequestStatus WhoisRequest::Converse(bool& stopped) {
 
 // Tries one address: StatusOk with `connected` set, or the failure's status
 // with nothing left open.
-RequestStatus WhoisRequest::ConnectToServer(const addrinfo* address, SOCKET& connected,
-                                            bool& stopped) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+RequestStatus WhoisRequest::ConnectToServer(const addrinfo* address, DWORD serverPort,
+                                            SOCKET& connected, bool& stopped) {
+    sockaddr_storage target = {};
+    if (address->ai_addrlen > sizeof target ||
+        (address->ai_family != AF_INET && address->ai_family != AF_INET6)) {
+        return StatusConnectFailed; // an address of no family this system speaks
+    }
+    std::memcpy(&target, address->ai_addr, address->ai_addrlen);
+    // The port is taken as today: its low 16 bits.
+    u_short networkPort = htons(WORD(serverPort & 0xFFFF));
+    if (address->ai_family == AF_INET6) {
+        reinterpret_cast<sockaddr_in6*>(&target)->sin6_port = networkPort;
+    } else {
+        reinterpret_cast<sockaddr_in*>(&target)->sin_port = networkPort;
+    }
+    SOCKET s = socket(address->ai_family, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
         return StatusSocketError;
     }
-    sockaddr_in target = *reinterpret_cast<const sockaddr_in*>(address->ai_addr);
-    target.sin_port = htons(WORD(port & 0xFFFF));
-    if (Connect(s, &target, sizeof target, stopped) != SocketWaitReady) {
+    if (Connect(s, reinterpret_cast<const sockaddr*>(&target), int(address->ai_addrlen), stopped) !=
+        SocketWaitReady) {
         closesocket(s);
         return StatusConnectFailed;
     }
@@ -119,12 +133,11 @@ RequestStatus WhoisRequest::ConnectToServer(const addrinfo* address, SOCKET& con
 }
 
 // Connects without blocking past the connect time-out or a stop request.
-SocketWait WhoisRequest::Connect(SOCKET s, const sockaddr_in* target, int length, bool& stopped) {
+SocketWait WhoisRequest::Connect(SOCKET s, const sockaddr* target, int length, bool& stopped) {
     if (!setBlocking(s, false)) {
         return SocketWaitFailed;
     }
-    if (connect(s, reinterpret_cast<const sockaddr*>(target), length) == SOCKET_ERROR &&
-        WSAGetLastError() != WSAEWOULDBLOCK) {
+    if (connect(s, target, length) == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
         return SocketWaitFailed;
     }
     // The stream waits on the socket, and keeps it for the exchange.

@@ -8,7 +8,7 @@
 
 WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
     : WorkerThread(nullptr), sink(hostSink), stream(nullptr), port(DefaultWhoisPort), parsedOk(0),
-      lifecycle(Idle), complete(false), connectTimeout(ConnectTimeout),
+      simpleShape(false), lifecycle(Idle), complete(false), connectTimeout(ConnectTimeout),
       receiveTimeout(ReceiveTimeout) {
     InitializeCriticalSection(&reportLock);
     if (sink != nullptr) {
@@ -18,6 +18,9 @@ WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
     server.Assign("");
     query.Assign("");
     stream = new (std::nothrow) SocketStream();
+    settings.Read();
+    connectTimeout = settings.connectTimeout;
+    receiveTimeout = settings.receiveTimeout;
 }
 
 WhoisRequest::~WhoisRequest() {
@@ -36,7 +39,12 @@ void WhoisRequest::SetTimeouts(DWORD connectMilliseconds, DWORD receiveMilliseco
 }
 
 LONG WhoisRequest::Parse() {
-    return EndParse(ParseWhoisUrl(url, server, port, query));
+    RequestStatus status = ParseWhoisUrl(url, server, port, query, &simpleShape);
+    if (status == StatusOk && simpleShape) {
+        server.Assign(settings.defaultServer.GetText());
+        port = settings.defaultPort;
+    }
+    return EndParse(status);
 }
 
 LONG WhoisRequest::EndParse(RequestStatus status) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "protocol/SocketStream.h"
+#include "protocol/WhoisSettings.h"
 #include "protocol/WhoisUrl.h"
 #include "support/TextString.h"
 #include "support/WorkerThread.h"
@@ -12,7 +13,7 @@
 class WhoisRequest : public WorkerThread {
 public:
     // Takes a counted reference on `sink` (when not null) and the URL,
-    // converted to the ANSI code page.
+    // converted to the ANSI code page, and reads the user's settings.
     WhoisRequest(IInternetProtocolSink* sink, LPCWSTR url);
     ~WhoisRequest() override;
 
@@ -50,7 +51,8 @@ public:
     static const DWORD ReceiveTimeout = 30000;
     // Waits are cut into slices of this length, to notice a stop request.
     static const DWORD WaitSlice = 50;
-    // Tests use shorter time-outs; the system uses the constants above.
+    // Tests use shorter time-outs; the system uses the settings' (by
+    // default the constants above).
     void SetTimeouts(DWORD connectMilliseconds, DWORD receiveMilliseconds);
 
 private:
@@ -58,14 +60,16 @@ private:
     enum Lifecycle : LONG { Idle, Running, Finished, Abandoned };
 
     RequestStatus Exchange();
-    RequestStatus ConnectToServer(const addrinfo* address, SOCKET& connected, bool& stopped);
-    SocketWait Connect(SOCKET s, const sockaddr_in* target, int length, bool& stopped);
+    RequestStatus ConnectToServer(const addrinfo* address, DWORD serverPort, SOCKET& connected,
+                                  bool& stopped);
+    SocketWait Connect(SOCKET s, const sockaddr* target, int length, bool& stopped);
     RequestStatus ReceiveReply(bool& stopped);
     void ReportCompletion();
     // The reply is written: marks it complete and, unless a stop was asked
     // for, reports completion to the sink.
     void CompleteReply();
-    RequestStatus Converse(bool& stopped);
+    // One server: resolve, connect, send the query, receive the reply.
+    RequestStatus Converse(LPCSTR host, DWORD serverPort, bool& stopped);
     void MarkComplete() { complete.store(true, std::memory_order_release); }
     // The thread's last act: marks the run finished, or, when the owner has
     // cut the request loose in the meantime, deletes it.
@@ -79,6 +83,8 @@ private:
     TextString query;
     DWORD port;
     LONG parsedOk;
+    WhoisSettings settings;
+    bool simpleShape;
 
     CRITICAL_SECTION reportLock; // between reports and cutting the request loose
     std::atomic<LONG> lifecycle;

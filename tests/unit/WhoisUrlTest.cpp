@@ -66,6 +66,56 @@ TEST(WhoisUrl, PortRules) {
     expectParsed("dnswhois://:4343/q", ":4343", 43, "q");
 }
 
+TEST(WhoisUrl, BracketedIPv6Literals) {
+    expectParsed("dnswhois://[::1]:4343/example.com", "::1", 4343, "example.com");
+    expectParsed("dnswhois://[2001:db8::2]/q", "2001:db8::2", 43, "q");
+    expectParsed("dnswhois://[::1]:/q", "::1", 43, "q");
+    expectRejected("dnswhois://[]:4343/q");
+    expectRejected("dnswhois://[::1/q");
+    expectRejected("dnswhois://[::1]x/q");
+}
+
+TEST(WhoisUrl, ServerAddresses) {
+    struct Case {
+        const char* text;
+        const char* host; // null: refused
+        DWORD port;
+    };
+    const Case cases[] = {
+        {"whois.example.net", "whois.example.net", 43},
+        {"whois.example.net:4343", "whois.example.net", 4343},
+        {"[::1]:65535", "::1", 65535},
+        {"[::ffff:127.0.0.1]", "::ffff:127.0.0.1", 43},
+        {"", nullptr, 0},
+        {":43", nullptr, 0},
+        {"host:", nullptr, 0},
+        {"host:0", nullptr, 0},
+        {"host:65536", nullptr, 0},
+        {"host:4x", nullptr, 0},
+        {"ho st", nullptr, 0},
+        {"host/x", nullptr, 0},
+        {"[::1]x", nullptr, 0},
+        {"[g::1]", nullptr, 0},
+        {"a&lt;b", nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        TextString host("before");
+        DWORD port = 0;
+        bool parsed = ParseServerAddress(c.text, DWORD(std::string(c.text).size()), 43, host, port);
+        EXPECT_EQ(parsed, c.host != nullptr) << c.text;
+        if (parsed && c.host != nullptr) {
+            EXPECT_STREQ(host.GetText(), c.host);
+            EXPECT_EQ(port, c.port) << c.text;
+        }
+    }
+    std::string longest(MaxServerNameLength, 'a');
+    TextString host;
+    DWORD port = 0;
+    EXPECT_TRUE(ParseServerAddress(longest.c_str(), DWORD(longest.size()), 43, host, port));
+    longest += 'a';
+    EXPECT_FALSE(ParseServerAddress(longest.c_str(), DWORD(longest.size()), 43, host, port));
+}
+
 TEST(WhoisUrl, Rejections) {
     expectRejected("");
     expectRejected("no colon at all");

@@ -33,6 +33,27 @@ SOCKET listenOnLoopback(WORD& port, int backlog = 8) {
     return s;
 }
 
+// The same on ::1; INVALID_SOCKET where the machine has no IPv6 loopback.
+SOCKET listenOnLoopbackV6(WORD& port) {
+    static WinsockSession winsock;
+    SOCKET s = socket(AF_INET6, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in6 address = {};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr.s6_addr[15] = 1; // ::1
+    int length = sizeof address;
+    if (s == INVALID_SOCKET ||
+        bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR ||
+        listen(s, 8) == SOCKET_ERROR ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == SOCKET_ERROR) {
+        if (s != INVALID_SOCKET) {
+            closesocket(s);
+        }
+        return INVALID_SOCKET;
+    }
+    port = ntohs(address.sin6_port);
+    return s;
+}
+
 bool readable(SOCKET s, int milliseconds) {
     WSAPOLLFD entry = {};
     entry.fd = s;
@@ -42,16 +63,20 @@ bool readable(SOCKET s, int milliseconds) {
 
 } // namespace
 
-LoopbackServer::LoopbackServer(Action scriptedAction, std::string scriptedReply)
+LoopbackServer::LoopbackServer(Action scriptedAction, std::string scriptedReply, bool ipv6)
     : action(scriptedAction), reply(std::move(scriptedReply)) {
-    listener = listenOnLoopback(port);
-    thread = std::thread([this] { Serve(); });
+    listener = ipv6 ? listenOnLoopbackV6(port) : listenOnLoopback(port);
+    if (Listening()) {
+        thread = std::thread([this] { Serve(); });
+    }
 }
 
 LoopbackServer::~LoopbackServer() {
     stopping = true;
-    thread.join();
-    closesocket(listener);
+    if (thread.joinable()) {
+        thread.join();
+        closesocket(listener);
+    }
 }
 
 std::vector<std::string> LoopbackServer::Received() {

@@ -38,12 +38,14 @@ public:
         Drip,            // send the reply a byte at a time, with pauses
     };
 
-    explicit LoopbackServer(Action action, std::string reply = "");
+    // On ::1 when `ipv6`; where that cannot be bound, Listening() is false.
+    explicit LoopbackServer(Action action, std::string reply = "", bool ipv6 = false);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     WORD Port() const { return port; }
+    bool Listening() const { return listener != INVALID_SOCKET; }
     // What each connection sent, in order.
     std::vector<std::string> Received();
     // Waits until a connection has been made and its query read.

@@ -4,6 +4,7 @@
 // exports natively).
 #include "ProtocolHost.h"
 #include "ProtocolScenario.h"
+#include "SettingsOverride.h"
 
 #include "protocol/LocalFileProtocol.h"
 #include "protocol/ResultPage.h"
@@ -272,6 +273,28 @@ TEST_P(ProtocolScenario, ConcurrentRequestsResolveAndKeepTheirOwnReplies) {
                   PageHeader + "reply " + std::to_string(i) + "\n" + PageTrailer);
         EXPECT_EQ(servers[i]->Received(), std::vector<std::string>{"q" + std::to_string(i) + "\n"});
     }
+}
+
+TEST_P(ProtocolScenario, TheSimpleShapeAsksTheDefaultServerOfTheSettings) {
+    LoopbackServer server(Action::Reply, "plain reply\n");
+    SettingsOverride settings;
+    settings.SetDefaultServer(server.Port());
+    settings.SetNumber("FollowReferrals", 0);
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Open("dnswhois:example.com"), PageHeader + "plain reply\n" + PageTrailer)
+        << "without referrals, today's page";
+    EXPECT_EQ(server.Received(), std::vector<std::string>{"example.com\n"});
+}
+
+TEST_P(ProtocolScenario, AnIPv6LiteralReachesItsServer) {
+    LoopbackServer server(Action::Reply, "over IPv6\n", true);
+    if (!server.Listening()) {
+        GTEST_SKIP() << "this machine has no IPv6 loopback (::1 cannot be bound)";
+    }
+    Browser browser(GetParam());
+    std::string url = "dnswhois://[::1]:" + std::to_string(server.Port()) + "/v6.example";
+    EXPECT_EQ(browser.Open(url), PageHeader + "over IPv6\n" + PageTrailer);
+    EXPECT_EQ(server.Received(), std::vector<std::string>{"v6.example\n"});
 }
 
 } // namespace
