@@ -87,11 +87,32 @@ void SocketStream::KeepChunk(const char* bytes, int count) {
         return;
     }
     char escaped[ChunkSize * MaxEscapedBytes];
-    DWORD length = EscapeHtml(bytes, DWORD(count), escaped);
+    KeepBytes(escaped, EscapeHtml(bytes, DWORD(count), escaped));
+}
+
+void SocketStream::KeepBytes(const char* bytes, DWORD count) {
+    if (cut || incoming == nullptr) {
+        cut = true;
+        return;
+    }
     DWORD limit = incoming->GetMaxSize() - ReplyReserve;
-    if (incoming->GetLength() + length > limit || incoming->Append(escaped, length) == 0) {
+    if (count > limit || incoming->GetLength() > limit - count ||
+        incoming->Append(bytes, count) != count) {
         cut = true;
     }
+}
+
+void SocketStream::KeepLine(LPCSTR html) {
+    DWORD length = html != nullptr ? DWORD(std::strlen(html)) : 0;
+    // One piece, so that a line is kept whole or not at all.
+    char line[ChunkSize + 1];
+    if (length >= sizeof line) {
+        cut = true;
+        return;
+    }
+    std::memcpy(line, html, length);
+    line[length] = '\n';
+    KeepBytes(line, length + 1);
 }
 
 LONG SocketStream::SendLine(LPCSTR text) {

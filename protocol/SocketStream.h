@@ -43,6 +43,9 @@ public:
     void SetFailed() { flags |= ErrorFlag; }
     // Whether received data had to be left out.
     bool WasCut() const { return cut; }
+    // Appends a line of the system's own HTML, as it is, within the same
+    // bound as received data: a line that does not fit cuts the stream.
+    void KeepLine(LPCSTR html);
 
     static const DWORD BufferMaxSize = 65536;
     static const DWORD ReplyReserve = 1024;
@@ -51,6 +54,8 @@ public:
 private:
     static const WORD ErrorFlag = 0x0001;
     void KeepChunk(const char* bytes, int count);
+    // Appends within the bound, or marks the stream cut.
+    void KeepBytes(const char* bytes, DWORD count);
 
     ByteBuffer* incoming;
     ByteBuffer* outgoing;

@@ -1,8 +1,10 @@
 // The network side of a request: on its worker thread, ask the whois server
 // and collect the reply.
+#include "protocol/Referral.h"
 #include "protocol/ResultPage.h"
 #include "protocol/WhoisRequest.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -41,6 +43,61 @@ DWORD elapsedSince(DWORD start) {
     return GetTickCount() - start;
 }
 
+// The most servers one chain asks: the default server, the registry, the
+// registrar, and one more for a registry that refers twice.
+const DWORD MaxChainServers = 4;
+
+bool sameHost(LPCSTR one, LPCSTR other) {
+    for (; *one != '\0' && *other != '\0'; ++one, ++other) {
+        char a = *one >= 'A' && *one <= 'Z' ? char(*one - 'A' + 'a') : *one;
+        char b = *other >= 'A' && *other <= 'Z' ? char(*other - 'A' + 'a') : *other;
+        if (a != b) {
+            return false;
+        }
+    }
+    return *one == *other;
+}
+
+// The servers a chain has asked, so that none is asked twice.
+class AskedServers {
+public:
+    bool Contains(LPCSTR host, DWORD port) const {
+        for (DWORD i = 0; i < count; ++i) {
+            if (ports[i] == port && sameHost(names[i], host)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    void Add(LPCSTR host, DWORD port) {
+        if (count < MaxChainServers &&
+            lstrcpynA(names[count], host, int(sizeof names[count])) != nullptr) {
+            ports[count++] = port;
+        }
+    }
+    DWORD Count() const { return count; }
+
+private:
+    char names[MaxChainServers][MaxServerNameLength + 1] = {};
+    DWORD ports[MaxChainServers] = {};
+    DWORD count = 0;
+};
+
+// A system line naming a server: `before`, host:port escaped, `after`.
+// Empty when the address does not fit, which a validated one always does.
+void formatServerLine(LPCSTR before, LPCSTR host, DWORD port, LPCSTR after, TextString& line) {
+    char address[MaxServerNameLength + 16];
+    char escaped[sizeof address * 5];
+    if (!FormatServerAddress(host, port, address, sizeof address)) {
+        line.Assign("");
+        return;
+    }
+    escaped[EscapeHtml(address, DWORD(lstrlenA(address)), escaped)] = '\0';
+    char text[sizeof escaped + 128];
+    std::snprintf(text, sizeof text, "%s%s%s", before, escaped, after);
+    line.Assign(text);
+}
+
 } // namespace
 
 RequestStatus WhoisRequest::Exchange() {
@@ -52,7 +109,8 @@ RequestStatus WhoisRequest::Exchange() {
         return ReportStatus(StatusWinsockFailed);
     }
     bool stopped = false;
-    RequestStatus status = Converse(server.GetText(), port, stopped);
+    RequestStatus status =
+        FollowsReferrals() ? AskChain(stopped) : Converse(server.GetText(), port, stopped);
     WSACleanup();
     if (stopped) {
         MarkComplete();
@@ -68,8 +126,48 @@ RequestStatus WhoisRequest::Exchange() {
     return StatusOk;
 }
 
+bool WhoisRequest::FollowsReferrals() const {
+    return simpleShape && settings.followReferrals;
+}
+
+// Asks the default server, then each server a reply refers to, until a
+// reply refers nowhere new, a server fails, the page is full or four have
+// been asked. Every reply follows a line that names its server.
+RequestStatus WhoisRequest::AskChain(bool& stopped) {
+    AskedServers asked;
+    TextString host(server.GetText());
+    DWORD hostPort = port;
+    for (;;) {
+        DWORD replyStart = stream->GetIncoming()->GetLength();
+        RequestStatus status = Converse(host.GetText(), hostPort, stopped);
+        if (stopped) {
+            return StatusOk;
+        }
+        if (status != StatusOk) {
+            formatServerLine("<p><I>The server that failed: ", host.GetText(), hostPort, "</I></p>",
+                             failedServerLine);
+            return status;
+        }
+        asked.Add(host.GetText(), hostPort);
+        if (asked.Count() == MaxChainServers || stream->WasCut() || StopRequested(0)) {
+            return StatusOk;
+        }
+        const ByteBuffer& reply = *stream->GetIncoming();
+        TextString next;
+        DWORD nextPort = DefaultWhoisPort;
+        if (!FindReferral(reinterpret_cast<const char*>(reply.GetData()) + replyStart,
+                          reply.GetLength() - replyStart, next, nextPort) ||
+            asked.Contains(next.GetText(), nextPort)) {
+            return StatusOk;
+        }
+        host.Assign(next.GetText());
+        hostPort = nextPort;
+    }
+}
+
 // Resolve, connect, send the query, receive the reply. The socket it opens
-// is closed before it returns.
+// is closed before it returns. In a chain, the reply follows a line naming
+// its server.
 RequestStatus WhoisRequest::Converse(LPCSTR host, DWORD serverPort, bool& stopped) {
     // getaddrinfo, not gethostbyname: the latter's result lives in a buffer
     // shared by every thread of the process.
@@ -88,6 +186,11 @@ RequestStatus WhoisRequest::Converse(LPCSTR host, DWORD serverPort, bool& stoppe
     }
     if (status != StatusOk || stopped) {
         return stopped ? StatusOk : status;
+    }
+    if (FollowsReferrals()) {
+        TextString line;
+        formatServerLine("<B>Reply from ", host, serverPort, "</B>", line);
+        stream->KeepLine(line.GetText());
     }
     // Connect has given the stream its socket, to wait on it.
     if (stream->IsOk()) {

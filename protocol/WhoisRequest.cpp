@@ -58,6 +58,9 @@ RequestStatus WhoisRequest::ReportStatus(RequestStatus status) {
         return StatusOk;
     }
     AppendStatusLines(*stream->GetIncoming(), status);
+    if (!failedServerLine.IsEmpty()) {
+        stream->GetIncoming()->AppendLine(failedServerLine.GetText());
+    }
     CompleteReply();
     return status;
 }

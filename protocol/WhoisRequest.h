@@ -68,6 +68,8 @@ private:
     // The reply is written: marks it complete and, unless a stop was asked
     // for, reports completion to the sink.
     void CompleteReply();
+    bool FollowsReferrals() const;
+    RequestStatus AskChain(bool& stopped);
     // One server: resolve, connect, send the query, receive the reply.
     RequestStatus Converse(LPCSTR host, DWORD serverPort, bool& stopped);
     void MarkComplete() { complete.store(true, std::memory_order_release); }
@@ -85,6 +87,8 @@ private:
     LONG parsedOk;
     WhoisSettings settings;
     bool simpleShape;
+    // In a chain, the line that names the server that failed, if one did.
+    TextString failedServerLine;
 
     CRITICAL_SECTION reportLock; // between reports and cutting the request loose
     std::atomic<LONG> lifecycle;

@@ -36,6 +36,8 @@ can_run_i386() {
 # Starts the project's whois server PROGRAM on a port of 127.0.0.1 it picks,
 # with ARGS, and waits up to 5 seconds for it to write the port to
 # WORK_DIR/port. The port goes to whoisd_port; stop_whoisd ends the server.
+# ARGS may hold more "--port 0" options: all the ports, in order, go to the
+# array whoisd_ports (whoisd_port is the first).
 start_whoisd() { # start_whoisd PROGRAM WORK_DIR [ARGS...]
     local program=$1 port_file=$2/port
     shift 2
@@ -45,7 +47,8 @@ start_whoisd() { # start_whoisd PROGRAM WORK_DIR [ARGS...]
         [ -s "$port_file" ] && break
         sleep 0.05
     done
-    whoisd_port=$(cat "$port_file")
+    mapfile -t whoisd_ports <"$port_file"
+    whoisd_port=${whoisd_ports[0]:-}
 }
 
 stop_whoisd() {

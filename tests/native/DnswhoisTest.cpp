@@ -5,9 +5,11 @@
 #include "NativeTestSupport.h"
 #include "RegistryTestSupport.h"
 #include "support/ProtocolHost.h"
+#include "support/SettingsOverride.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -138,6 +140,49 @@ TEST_F(DnswhoisThroughHollin, TraceTellsOnWhichThreadTheSinkWasCalled) {
         << served.err;
     EXPECT_TRUE(contains(served.err, "sink: ReportResult(0x00000000, 0, null) [another thread]"))
         << served.err;
+}
+
+TEST(DnswhoisProgram, FollowsAChainAcrossTheWhoisServersPorts) {
+    TempDir dir;
+    WriteBytes(dir.Path("iana"), "@@ example.com\nrefer: 127.0.0.1:${port2}\n");
+    WriteBytes(dir.Path("registry"), "@@ example.com\nRegistrar WHOIS Server: [::ffff:127.0.0.1]:"
+                                     "${port3}\n");
+    ChildProcess whoisd;
+    ASSERT_TRUE(whoisd.Start({BuildFile("hollin-whoisd"), "--port-file", dir.Path("ports"),
+                              "--port", "0", "--replies", dir.Path("iana"), "--port", "0",
+                              "--replies", dir.Path("registry"), "--port", "0", "--record",
+                              dir.Path("registrar-record")}));
+    int ports[3] = {};
+    for (int wait = 0; wait < 500 && ports[2] == 0; ++wait) {
+        usleep(10000);
+        std::sscanf(ReadText(dir.Path("ports")).c_str(), "%d %d %d", &ports[0], &ports[1],
+                    &ports[2]);
+    }
+    ASSERT_GT(ports[2], 0) << "the port file names the three ports";
+
+    SettingsOverride settings;
+    settings.SetDefaultServer(WORD(ports[0]));
+    ProgramResult result =
+        runDnswhois({"--library", BuildFile("hollin.so"), "dnswhois:example.com"});
+    whoisd.Signal(SIGTERM);
+    EXPECT_EQ(whoisd.Finish().exitStatus, 0);
+    std::string port2 = std::to_string(ports[1]), port3 = std::to_string(ports[2]);
+    EXPECT_TRUE(contains(result.out, "<B>Reply from 127.0.0.1:" + std::to_string(ports[0]) +
+                                         "</B>\nrefer: 127.0.0.1:" + port2 +
+                                         "\n<B>Reply from "
+                                         "127.0.0.1:" +
+                                         port2 +
+                                         "</B>\nRegistrar WHOIS Server: "
+                                         "[::ffff:127.0.0.1]:" +
+                                         port3 +
+                                         "\n<B>Reply from "
+                                         "[::ffff:127.0.0.1]:" +
+                                         port3 +
+                                         "</B>\n   Domain Name: "
+                                         "EXAMPLE.COM\r\n"))
+        << result.out;
+    EXPECT_EQ(ReadText(dir.Path("registrar-record")), "\"example.com\\n\"\n")
+        << "the registrar was asked the same query, once";
 }
 
 } // namespace

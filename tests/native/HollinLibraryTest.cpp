@@ -3,6 +3,7 @@
 #include "ChildProcess.h"
 #include "protocol/LocalFileProtocol.h"
 #include "support/ProtocolScenario.h"
+#include "support/SettingsOverride.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -137,10 +138,15 @@ TEST_F(HollinLibrary, UnknownClassesAndAggregationRules) {
 
 TEST_F(HollinLibrary, ManyStartAbortStartCyclesOnOneObject) {
     LoopbackServer server(LoopbackServer::Action::Reply, "reply\n");
+    // Every other cycle also runs a chain: a default server that refers on.
+    LoopbackServer referring(LoopbackServer::Action::Reply,
+                             "refer: 127.0.0.1:" + std::to_string(server.Port()) + "\n");
+    SettingsOverride settings;
+    settings.SetDefaultServer(referring.Port());
     Browser browser(sharedMaker);
     const std::string url = UrlFor(server, "cycle");
     for (int i = 0; i < 1000; ++i) {
-        ASSERT_EQ(browser.Start(i % 10 == 0 ? "dnswhois:" : url), S_OK);
+        ASSERT_EQ(browser.Start(i % 10 == 0 ? "dnswhois:" : i % 2 ? "dnswhois:cycle" : url), S_OK);
         browser.protocol->Abort(E_ABORT, 0);
         browser.sink.ForgetCompletion();
         ASSERT_EQ(browser.Start(url), S_OK);

@@ -139,6 +139,19 @@ bool CannedReplies::LoadFile(const std::string& path, std::string& error) {
     return true;
 }
 
+void CannedReplies::Substitute(const std::string& name, const std::string& value) {
+    if (name.empty()) {
+        return;
+    }
+    for (auto& entry : replies) {
+        std::string& reply = entry.second;
+        for (size_t at = reply.find(name); at != std::string::npos;
+             at = reply.find(name, at + value.size())) {
+            reply.replace(at, name.size(), value);
+        }
+    }
+}
+
 std::string CannedReplies::ReplyFor(const std::string& query) const {
     auto found = replies.find(NormaliseQuery(query));
     return found != replies.end() ? found->second : NoMatchReply(TrimQuery(query));

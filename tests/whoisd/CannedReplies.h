@@ -54,6 +54,10 @@ public:
     // with CR LF. A reply line cannot itself begin with "@@ ".
     bool LoadFile(const std::string& path, std::string& error);
 
+    // Replaces every `name` in every reply with `value` (the server's ports
+    // in replies that refer to one another).
+    void Substitute(const std::string& name, const std::string& value);
+
     // The canned reply to `query`, or the no-match text.
     std::string ReplyFor(const std::string& query) const;
 

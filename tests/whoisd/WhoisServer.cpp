@@ -37,6 +37,11 @@ WhoisServer::~WhoisServer() {
     Stop();
 }
 
+void WhoisServer::SetReplies(CannedReplies newReplies) {
+    std::lock_guard<std::mutex> guard(lock);
+    replies = std::move(newReplies);
+}
+
 void WhoisServer::OnReceived(std::function<void(const Received&)> callback) {
     std::lock_guard<std::mutex> guard(lock);
     onReceived = std::move(callback);
@@ -47,20 +52,31 @@ bool WhoisServer::Start(uint16_t port, std::string& error) {
         error = "the server is already running";
         return false;
     }
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_storage address = {};
     socklen_t length = sizeof address;
+    if (ipv6) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        v6->sin6_addr = in6addr_loopback;
+        length = sizeof *v6;
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof *v4;
+    }
+    const socklen_t addressLength = length;
     int reuse = 1;
     const char* failedCall = nullptr;
     if (pipe2(stopPipe, O_CLOEXEC) != 0) {
         failedCall = "pipe";
-    } else if ((listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) < 0) {
+    } else if ((listener = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0)) < 0) {
         failedCall = "socket";
     } else if (setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0) {
         failedCall = "setsockopt";
-    } else if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    } else if (bind(listener, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
         failedCall = "bind";
     } else if (listen(listener, 128) != 0) {
         failedCall = "listen";
@@ -68,14 +84,15 @@ bool WhoisServer::Start(uint16_t port, std::string& error) {
         failedCall = "getsockname";
     }
     if (failedCall != nullptr) {
-        error = std::string(failedCall) + " for 127.0.0.1:" + std::to_string(port) + ": " +
-                std::strerror(errno);
+        error = std::string(failedCall) + (ipv6 ? " for [::1]:" : " for 127.0.0.1:") +
+                std::to_string(port) + ": " + std::strerror(errno);
         closeIfOpen(listener);
         closeIfOpen(stopPipe[0]);
         closeIfOpen(stopPipe[1]);
         return false;
     }
-    boundPort = ntohs(address.sin_port);
+    // The port lies at the same place in both address families.
+    boundPort = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     acceptor = std::thread(&WhoisServer::Accept, this);
     return true;
 }
@@ -144,7 +161,12 @@ void WhoisServer::Serve(int socket, Client* client) {
         Connection connection(socket, stopPipe[0], idleMs);
         Received received = connection.ReadQuery();
         Record(received);
-        connection.Answer(received, replies);
+        CannedReplies current;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            current = replies;
+        }
+        connection.Answer(received, current);
     }
     std::lock_guard<std::mutex> guard(lock);
     client->finished = true;

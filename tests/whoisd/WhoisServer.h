@@ -46,11 +46,17 @@ public:
 
     // Settings; they take effect at the next Start.
     void SetIdleTime(int milliseconds) { idleMs = milliseconds; }
+    // Listen on ::1 instead of 127.0.0.1.
+    void SetIPv6(bool v6) { ipv6 = v6; }
+    // Replaces the canned replies; connections accepted later use the new
+    // ones (a server that must name its own port learns it only at Start).
+    void SetReplies(CannedReplies newReplies);
     // Called once per connection, on that connection's thread, with what it
     // delivered; calls are serialised.
     void OnReceived(std::function<void(const Received&)> callback);
 
-    // Listens on 127.0.0.1:`port` (0: a free port the system picks).
+    // Listens on 127.0.0.1:`port` or [::1]:`port` (0: a free port the
+    // system picks).
     // Returns false and says why in `error` when that fails.
     bool Start(uint16_t port, std::string& error);
     // Ends every connection (also the silent ones) and waits for its thread.
@@ -76,8 +82,9 @@ private:
     void JoinFinishedClients();
     void Record(const Received& received);
 
-    const CannedReplies replies;
+    CannedReplies replies; // guarded by `lock`
     int idleMs = DefaultIdleMs;
+    bool ipv6 = false;
     std::function<void(const Received&)> onReceived;
 
     int listener = -1;

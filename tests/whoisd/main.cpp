@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <pthread.h>
 #include <string>
 #include <vector>
@@ -12,21 +14,31 @@
 namespace {
 
 const char Usage[] =
-    "usage: hollin-whoisd [--port N] [--port-file FILE] [--replies FILE]... [--record FILE]\n"
-    "                     [--idle-ms MS]\n"
+    "usage: hollin-whoisd [--ipv6] [--port-file FILE] [--idle-ms MS] [--replies FILE]...\n"
+    "                     [--record FILE] [--port N [--replies FILE]... [--record FILE]]...\n"
     "\n"
-    "A whois server for hollin's tests and demos. It listens on 127.0.0.1 only,\n"
-    "serves each connection on a thread of its own, reads the query line (up to\n"
-    "its line feed) and answers by query, until SIGINT or SIGTERM.\n"
+    "A whois server for hollin's tests and demos. It listens on 127.0.0.1 only\n"
+    "(::1 with --ipv6), serves each connection on a thread of its own, reads the\n"
+    "query line (up to its line feed) and answers by query, until SIGINT or SIGTERM.\n"
     "\n"
-    "  --port N          the port to listen on (default 4343; 0 picks a free one)\n"
-    "  --port-file FILE  write the port, once listening, to FILE (removed at exit)\n"
+    "  --port N          a port to listen on (default 4343; 0 picks a free one).\n"
+    "                    Given more than once, one server listens on each port,\n"
+    "                    so that one program can play a server that refers\n"
+    "                    onwards and the servers it refers to. --replies and\n"
+    "                    --record after a --port are that server's own; before\n"
+    "                    the first --port they are every server's\n"
+    "  --port-file FILE  write the ports, once listening, to FILE, one a line in\n"
+    "                    the order given (removed at exit)\n"
+    "  --ipv6            listen on ::1 instead of 127.0.0.1\n"
     "  --replies FILE    more canned replies: lines before the first \"@@ QUERY\"\n"
     "                    line are comments; each \"@@ QUERY\" line starts the reply\n"
-    "                    to QUERY, made of the following lines, bytes unchanged\n"
+    "                    to QUERY, made of the following lines, bytes unchanged;\n"
+    "                    ${port1}, ${port2}, ... in a reply become the ports of\n"
+    "                    the first, second, ... --port, so that a reply such as\n"
+    "                    \"refer: 127.0.0.1:${port2}\" names another server\n"
     "  --record FILE     append one line per connection to FILE: the bytes it sent\n"
     "                    as a quoted C-style text (\"example.com\\n\"; \"\" when\n"
-    "                    nothing came)\n"
+    "                    nothing came); counting its lines counts connections\n"
     "  --idle-ms MS      a client that sends nothing for MS milliseconds has sent\n"
     "                    its query (default 1000); one that sent nothing at all is\n"
     "                    answered \"% hollin-whoisd: no query was received.\"\n"
@@ -42,15 +54,26 @@ const char Usage[] =
     "  hostile      a reply full of HTML markup and entities\n"
     "  anything else: its canned reply, or 'No match for \"QUERY\".'\n"
     "\n"
+    "A chain of referrals on three ports (IANA, a registry, a registrar):\n"
+    "  hollin-whoisd --port 4343 --replies iana.txt --port 4344 --replies registry.txt\n"
+    "                --port 4345 --replies registrar.txt\n"
+    "\n"
     "Exit status: 0 after a signal, 1 when the port or a file cannot be used,\n"
     "2 for bad usage.\n";
 
-struct Options {
+// One listening server: its port, and the files that are its own.
+struct ServerOptions {
     long port = 4343;
+    std::vector<std::string> replyFiles;
+    std::string recordFile;
+};
+
+struct Options {
+    bool ipv6 = false;
     long idleMs = whoisd::DefaultIdleMs;
     std::string portFile;
-    std::string recordFile;
-    std::vector<std::string> replyFiles;
+    ServerOptions shared; // --replies and --record before the first --port
+    std::vector<ServerOptions> servers;
 };
 
 bool parseNumber(const char* text, long low, long high, long& value) {
@@ -77,15 +100,22 @@ int parseOptions(int argc, char** argv, Options& options) {
             std::fputs(Usage, stdout);
             return 0;
         }
-        if (i + 1 == argc) {
+        if (i + 1 == argc && option != "--ipv6") {
             return usageError(option.compare(0, 2, "--") == 0 ? option + " needs a value"
                                                               : "unexpected argument " + option);
         }
+        if (option == "--ipv6") {
+            options.ipv6 = true;
+            continue;
+        }
         const char* value = argv[++i];
+        ServerOptions& current = options.servers.empty() ? options.shared : options.servers.back();
         if (option == "--port") {
-            if (!parseNumber(value, 0, 65535, options.port)) {
+            ServerOptions server;
+            if (!parseNumber(value, 0, 65535, server.port)) {
                 return usageError("--port wants a number from 0 to 65535");
             }
+            options.servers.push_back(server);
         } else if (option == "--idle-ms") {
             if (!parseNumber(value, 1, 600000, options.idleMs)) {
                 return usageError("--idle-ms wants a number from 1 to 600000");
@@ -93,25 +123,31 @@ int parseOptions(int argc, char** argv, Options& options) {
         } else if (option == "--port-file") {
             options.portFile = value;
         } else if (option == "--record") {
-            options.recordFile = value;
+            current.recordFile = value;
         } else if (option == "--replies") {
-            options.replyFiles.push_back(value);
+            current.replyFiles.push_back(value);
         } else {
             return usageError("unknown option " + option);
         }
+    }
+    if (options.servers.empty()) {
+        options.servers.emplace_back();
     }
     return -1;
 }
 
 // Written under another name first, so that a script waiting for the file
 // never reads half a number.
-bool writePortFile(const std::string& path, uint16_t port) {
+bool writePortFile(const std::string& path, const std::vector<uint16_t>& ports) {
     std::string temporary = path + ".tmp";
     FILE* file = std::fopen(temporary.c_str(), "w");
     if (file == nullptr) {
         return false;
     }
-    bool written = std::fprintf(file, "%u\n", unsigned(port)) > 0;
+    bool written = true;
+    for (uint16_t port : ports) {
+        written = std::fprintf(file, "%u\n", unsigned(port)) > 0 && written;
+    }
     written = std::fclose(file) == 0 && written;
     return written && std::rename(temporary.c_str(), path.c_str()) == 0;
 }
@@ -130,17 +166,18 @@ int main(int argc, char** argv) {
         return status;
     }
 
-    whoisd::CannedReplies replies;
-    for (const std::string& path : options.replyFiles) {
-        std::string error;
-        if (!replies.LoadFile(path, error)) {
-            return failure(error);
+    // The record files, each opened once however many servers share it.
+    std::map<std::string, FILE*> records;
+    for (const ServerOptions& server : options.servers) {
+        const std::string& path =
+            server.recordFile.empty() ? options.shared.recordFile : server.recordFile;
+        if (!path.empty() && records.count(path) == 0) {
+            FILE* record = std::fopen(path.c_str(), "a");
+            if (record == nullptr) {
+                return failure("cannot append to " + path + ": " + std::strerror(errno));
+            }
+            records[path] = record;
         }
-    }
-    FILE* record = nullptr;
-    if (!options.recordFile.empty() &&
-        (record = std::fopen(options.recordFile.c_str(), "a")) == nullptr) {
-        return failure("cannot append to " + options.recordFile + ": " + std::strerror(errno));
     }
 
     // The signals are taken by sigwait below; every thread the server
@@ -151,32 +188,63 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    whoisd::WhoisServer server(replies);
-    server.SetIdleTime(int(options.idleMs));
-    if (record != nullptr) {
-        server.OnReceived([record](const whoisd::Received& received) {
-            std::fprintf(record, "%s\n", whoisd::QuoteBytes(received.bytes).c_str());
-            std::fflush(record);
-        });
+    std::vector<std::unique_ptr<whoisd::WhoisServer>> servers;
+    std::vector<uint16_t> ports;
+    for (const ServerOptions& serverOptions : options.servers) {
+        servers.emplace_back(new whoisd::WhoisServer());
+        whoisd::WhoisServer& server = *servers.back();
+        server.SetIdleTime(int(options.idleMs));
+        server.SetIPv6(options.ipv6);
+        const std::string& path =
+            serverOptions.recordFile.empty() ? options.shared.recordFile : serverOptions.recordFile;
+        if (!path.empty()) {
+            FILE* record = records[path];
+            server.OnReceived([record](const whoisd::Received& received) {
+                std::fprintf(record, "%s\n", whoisd::QuoteBytes(received.bytes).c_str());
+                std::fflush(record);
+            });
+        }
+        std::string error;
+        if (!server.Start(uint16_t(serverOptions.port), error)) {
+            return failure(error);
+        }
+        ports.push_back(server.port());
     }
-    std::string error;
-    if (!server.Start(uint16_t(options.port), error)) {
-        return failure(error);
+    // The replies are loaded once every port is known, for them to name.
+    for (size_t i = 0; i < servers.size(); ++i) {
+        whoisd::CannedReplies replies;
+        std::vector<std::string> files = options.shared.replyFiles;
+        files.insert(files.end(), options.servers[i].replyFiles.begin(),
+                     options.servers[i].replyFiles.end());
+        for (const std::string& path : files) {
+            std::string error;
+            if (!replies.LoadFile(path, error)) {
+                return failure(error);
+            }
+        }
+        for (size_t j = 0; j < ports.size(); ++j) {
+            replies.Substitute("${port" + std::to_string(j + 1) + "}", std::to_string(ports[j]));
+        }
+        servers[i]->SetReplies(replies);
     }
-    if (!options.portFile.empty() && !writePortFile(options.portFile, server.port())) {
-        server.Stop();
-        return failure("cannot write the port to " + options.portFile);
+    if (!options.portFile.empty() && !writePortFile(options.portFile, ports)) {
+        return failure("cannot write the ports to " + options.portFile);
     }
-    std::fprintf(stderr, "hollin-whoisd: listening on 127.0.0.1:%u\n", unsigned(server.port()));
+    for (uint16_t port : ports) {
+        std::fprintf(stderr,
+                     options.ipv6 ? "hollin-whoisd: listening on [::1]:%u\n"
+                                  : "hollin-whoisd: listening on 127.0.0.1:%u\n",
+                     unsigned(port));
+    }
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    server.Stop();
+    servers.clear(); // each stops as it goes
     if (!options.portFile.empty()) {
         std::remove(options.portFile.c_str());
     }
-    if (record != nullptr) {
-        std::fclose(record);
+    for (auto& record : records) {
+        std::fclose(record.second);
     }
     return 0;
 }

@@ -84,6 +84,11 @@ std::vector<std::string> LoopbackServer::Received() {
     return received;
 }
 
+void LoopbackServer::SetReply(const std::string& text) {
+    std::lock_guard<std::mutex> guard(lock);
+    reply = text;
+}
+
 void LoopbackServer::WaitForConnection() {
     while (Received().empty()) {
         Sleep(5);
@@ -133,9 +138,11 @@ std::string LoopbackServer::ReadQuery(SOCKET client) {
 
 void LoopbackServer::Answer(SOCKET client) {
     std::string query = ReadQuery(client);
+    std::string reply;
     {
         std::lock_guard<std::mutex> guard(lock);
         received.push_back(query);
+        reply = this->reply;
     }
     switch (action) {
     case Action::Reply:

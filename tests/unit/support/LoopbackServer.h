@@ -46,6 +46,8 @@ public:
 
     WORD Port() const { return port; }
     bool Listening() const { return listener != INVALID_SOCKET; }
+    // Replaces the reply, for a server that names itself or one made later.
+    void SetReply(const std::string& text);
     // What each connection sent, in order.
     std::vector<std::string> Received();
     // Waits until a connection has been made and its query read.

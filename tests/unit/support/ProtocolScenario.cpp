@@ -275,15 +275,119 @@ TEST_P(ProtocolScenario, ConcurrentRequestsResolveAndKeepTheirOwnReplies) {
     }
 }
 
-TEST_P(ProtocolScenario, TheSimpleShapeAsksTheDefaultServerOfTheSettings) {
-    LoopbackServer server(Action::Reply, "plain reply\n");
+std::string referTo(const LoopbackServer& server) {
+    return "refer: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n";
+}
+
+std::string serverLine(WORD port) {
+    return "<B>Reply from 127.0.0.1:" + std::to_string(port) + "</B>\n";
+}
+
+TEST_P(ProtocolScenario, AChainOfReferralsGivesEveryReplyUnderItsServer) {
+    LoopbackServer registrar(Action::Reply, "Registrant: Example <x>\r\n");
+    std::string thin = "Registrar WHOIS Server: 127.0.0.1:" + std::to_string(registrar.Port());
+    LoopbackServer registry(Action::Reply, "   " + thin + "\r\n");
+    LoopbackServer iana(Action::Reply, "domain: COM\r\n" + referTo(registry));
+    SettingsOverride settings;
+    settings.SetDefaultServer(iana.Port());
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Open("dnswhois:example.com"),
+              PageHeader + serverLine(iana.Port()) + "domain: COM\r\n" + referTo(registry) +
+                  serverLine(registry.Port()) + "   " + thin + "\r\n" +
+                  serverLine(registrar.Port()) + "Registrant: Example &lt;x&gt;\r\n" + PageTrailer);
+    EXPECT_EQ(registrar.Received(), std::vector<std::string>{"example.com\n"});
+    EXPECT_EQ(browser.sink.resultReports, 1);
+}
+
+TEST_P(ProtocolScenario, NoServerIsAskedTwiceAndFourAtMost) {
+    SettingsOverride settings;
+    auto countsAfterAsking = [&](std::vector<LoopbackServer*> servers) {
+        settings.SetDefaultServer(servers[0]->Port());
+        Browser browser(GetParam());
+        browser.Open("dnswhois:example.com");
+        std::vector<size_t> counts;
+        for (LoopbackServer* server : servers) {
+            counts.push_back(server->Received().size());
+        }
+        return counts;
+    };
+    LoopbackServer itself(Action::Reply);
+    itself.SetReply(referTo(itself));
+    EXPECT_EQ(countsAfterAsking({&itself}), std::vector<size_t>{1});
+
+    LoopbackServer first(Action::Reply), second(Action::Reply);
+    first.SetReply(referTo(second));
+    second.SetReply(referTo(first));
+    EXPECT_EQ(countsAfterAsking({&first, &second}), (std::vector<size_t>{1, 1}));
+
+    std::vector<std::unique_ptr<LoopbackServer>> chain;
+    for (int i = 0; i < 5; ++i) {
+        chain.emplace_back(new LoopbackServer(Action::Reply));
+    }
+    for (int i = 0; i < 4; ++i) {
+        chain[i]->SetReply(referTo(*chain[i + 1]));
+    }
+    EXPECT_EQ(countsAfterAsking(
+                  {chain[0].get(), chain[1].get(), chain[2].get(), chain[3].get(), chain[4].get()}),
+              (std::vector<size_t>{1, 1, 1, 1, 0}));
+}
+
+TEST_P(ProtocolScenario, AFailedHopKeepsTheEarlierRepliesAndNamesTheServer) {
+    WORD unused = LoopbackServer::UnusedPort();
+    std::string refer = "refer: 127.0.0.1:" + std::to_string(unused) + "\n";
+    LoopbackServer iana(Action::Reply, refer);
+    SettingsOverride settings;
+    settings.SetDefaultServer(iana.Port());
+    Browser browser(GetParam());
+    EXPECT_EQ(browser.Open("dnswhois:example.com"),
+              PageHeader + serverLine(iana.Port()) + refer + StatusLines(StatusConnectFailed) +
+                  "<p><I>The server that failed: 127.0.0.1:" + std::to_string(unused) +
+                  "</I></p>\n" + PageTrailer);
+}
+
+TEST_P(ProtocolScenario, AbortDuringAReferredHopReportsNothing) {
+    LoopbackServer silent(Action::Silent);
+    LoopbackServer iana(Action::Reply, referTo(silent));
+    SettingsOverride settings;
+    settings.SetDefaultServer(iana.Port());
+    Browser browser(GetParam());
+    browser.Start("dnswhois:example.com");
+    silent.WaitForConnection();
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(browser.protocol->Abort(E_ABORT, 0), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1));
+    EXPECT_EQ(browser.sink.resultReports + browser.sink.otherReports, 0);
+}
+
+TEST_P(ProtocolScenario, ReferralsAreNotFollowedWhenTurnedOffOrTheServerWasChosen) {
+    LoopbackServer referred(Action::Reply, "never asked\n");
+    LoopbackServer server(Action::Reply, referTo(referred));
     SettingsOverride settings;
     settings.SetDefaultServer(server.Port());
     settings.SetNumber("FollowReferrals", 0);
     Browser browser(GetParam());
-    EXPECT_EQ(browser.Open("dnswhois:example.com"), PageHeader + "plain reply\n" + PageTrailer)
+    EXPECT_EQ(browser.Open("dnswhois:example.com"), PageHeader + referTo(referred) + PageTrailer)
         << "without referrals, today's page";
-    EXPECT_EQ(server.Received(), std::vector<std::string>{"example.com\n"});
+    settings.SetNumber("FollowReferrals", 1);
+    Browser chosen(GetParam());
+    EXPECT_EQ(chosen.Open(UrlFor(server, "example.com")),
+              PageHeader + referTo(referred) + PageTrailer);
+    EXPECT_EQ(server.Received().size(), 2u);
+    EXPECT_TRUE(referred.Received().empty());
+}
+
+TEST_P(ProtocolScenario, AChainEndsWhenThePageIsFull) {
+    LoopbackServer referred(Action::Reply, "never asked\n");
+    LoopbackServer iana(Action::Reply, referTo(referred) + OversizedReply("\n"));
+    SettingsOverride settings;
+    settings.SetDefaultServer(iana.Port());
+    Browser browser(GetParam());
+    std::string page = browser.Open("dnswhois:example.com");
+    std::string tail = std::string(PageCutNoticeLine) + "\n" + PageTrailer;
+    EXPECT_LE(page.size(), PageMaxSize);
+    ASSERT_GT(page.size(), tail.size());
+    EXPECT_EQ(page.substr(page.size() - tail.size()), tail);
+    EXPECT_TRUE(referred.Received().empty());
 }
 
 TEST_P(ProtocolScenario, AnIPv6LiteralReachesItsServer) {
