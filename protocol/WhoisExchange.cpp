@@ -3,6 +3,7 @@
 #include "protocol/Referral.h"
 #include "protocol/ResultPage.h"
 #include "protocol/WhoisRequest.h"
+#include "protocol/ZoneMemory.h"
 
 #include <cstdio>
 #include <cstring>
@@ -132,21 +133,41 @@ bool WhoisRequest::FollowsReferrals() const {
 
 // Asks the default server, then each server a reply refers to, until a
 // reply refers nowhere new, a server fails, the page is full or four have
-// been asked. Every reply follows a line that names its server.
+// been asked. Every reply follows a line that names its server. Where the
+// default server once referred this query's zone, the chain starts at the
+// server it named; when that server cannot be reached any more, it is
+// forgotten and the chain starts again at the default server.
 RequestStatus WhoisRequest::AskChain(bool& stopped) {
+    ZoneMemory& memory = ZoneMemory::Shared();
+    char zone[MaxZoneLength + 1];
+    bool hasZone = ZoneOfQuery(query.GetText(), zone);
     AskedServers asked;
     TextString host(server.GetText());
     DWORD hostPort = port;
+    bool fromMemory = hasZone && memory.Recall(server.GetText(), port, zone, host, hostPort);
+    bool rememberIfReached = false;
     for (;;) {
         DWORD replyStart = stream->GetIncoming()->GetLength();
         RequestStatus status = Converse(host.GetText(), hostPort, stopped);
         if (stopped) {
             return StatusOk;
         }
+        if (fromMemory && (status == StatusDnsError || status == StatusConnectFailed)) {
+            memory.Forget(server.GetText(), port, zone);
+            fromMemory = false;
+            host.Assign(server.GetText());
+            hostPort = port;
+            continue;
+        }
+        fromMemory = false;
         if (status != StatusOk) {
             formatServerLine("<p><I>The server that failed: ", host.GetText(), hostPort, "</I></p>",
                              failedServerLine);
             return status;
+        }
+        if (rememberIfReached) {
+            memory.Remember(server.GetText(), port, zone, host.GetText(), hostPort);
+            rememberIfReached = false;
         }
         asked.Add(host.GetText(), hostPort);
         if (asked.Count() == MaxChainServers || stream->WasCut() || StopRequested(0)) {
@@ -160,6 +181,8 @@ RequestStatus WhoisRequest::AskChain(bool& stopped) {
             asked.Contains(next.GetText(), nextPort)) {
             return StatusOk;
         }
+        // The default server's referral is remembered once its server answers.
+        rememberIfReached = hasZone && asked.Count() == 1 && asked.Contains(server.GetText(), port);
         host.Assign(next.GetText());
         hostPort = nextPort;
     }

@@ -390,6 +390,33 @@ TEST_P(ProtocolScenario, AChainEndsWhenThePageIsFull) {
     EXPECT_TRUE(referred.Received().empty());
 }
 
+TEST_P(ProtocolScenario, TheDefaultServersReferralIsRememberedPerZone) {
+    auto registry = std::make_unique<LoopbackServer>(Action::Reply, "registry\n");
+    LoopbackServer iana(Action::Reply, referTo(*registry));
+    SettingsOverride settings;
+    settings.SetDefaultServer(iana.Port());
+    // A zone of this test's own: the memory lasts as long as the library.
+    const std::string zone = "zone" + std::to_string(iana.Port());
+    auto ask = [&](const std::string& query) {
+        Browser browser(GetParam());
+        return browser.Open("dnswhois:" + query + "." + zone);
+    };
+    ask("first");
+    EXPECT_EQ(ask("second"), PageHeader + serverLine(registry->Port()) + "registry\n" + PageTrailer)
+        << "straight to the remembered server";
+    EXPECT_EQ(iana.Received().size(), 1u) << "one connection fewer the second time";
+    EXPECT_EQ(registry->Received().size(), 2u);
+
+    registry.reset(); // the remembered server stops answering
+    LoopbackServer successor(Action::Reply, "successor\n");
+    iana.SetReply(referTo(successor));
+    EXPECT_EQ(ask("third"), PageHeader + serverLine(iana.Port()) + referTo(successor) +
+                                serverLine(successor.Port()) + "successor\n" + PageTrailer);
+    ask("fourth");
+    EXPECT_EQ(iana.Received().size(), 2u) << "the chain started again, and the new server is kept";
+    EXPECT_EQ(successor.Received().size(), 2u);
+}
+
 TEST_P(ProtocolScenario, AnIPv6LiteralReachesItsServer) {
     LoopbackServer server(Action::Reply, "over IPv6\n", true);
     if (!server.Listening()) {
