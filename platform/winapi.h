@@ -28,6 +28,12 @@
 #include <oleauto.h>
 #include <urlmon.h>
 
+// IdnToAscii is looked up at run time (platform/idna_windows.cpp), so that
+// the library loads on a Windows without it; code calls it by its own name.
+int WINAPI RuntimeIdnToAscii(DWORD flags, LPCWSTR unicode, int unicodeCount, LPWSTR ascii,
+                             int asciiSize);
+#define IdnToAscii RuntimeIdnToAscii
+
 // A wide string literal in the platform's wide character type.
 #define WIDE_TEXT(s) L##s
 // Windows calls DllMain itself.
@@ -44,6 +50,7 @@
 #include "platform/oleaut32.h"
 #include "platform/urlmon.h"
 #include "platform/dllentry.h"
+#include "platform/idna.h"
 
 // WCHAR is UTF-16 here as on Windows, so wide literals are char16_t ones.
 #define WIDE_TEXT(s) u##s

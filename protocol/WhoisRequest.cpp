@@ -1,5 +1,6 @@
 #include "protocol/WhoisRequest.h"
 
+#include "protocol/InternationalUrl.h"
 #include "protocol/ResultPage.h"
 #include "support/ModuleLock.h"
 
@@ -14,7 +15,9 @@ WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
     if (sink != nullptr) {
         sink->AddRef();
     }
-    url.AssignWide(wideUrl);
+    LPWSTR asciiUrl = AsciiFormOfUrl(wideUrl);
+    url.AssignWide(asciiUrl != nullptr ? asciiUrl : wideUrl);
+    delete[] asciiUrl;
     server.Assign("");
     query.Assign("");
     stream = new (std::nothrow) SocketStream();

@@ -59,7 +59,11 @@ void Browser::Release() {
 }
 
 HRESULT Browser::Start(const std::string& url) {
-    std::u16string text(url.begin(), url.end());
+    // Byte by byte, as Latin-1: "\xfc" is U+00FC.
+    std::u16string text;
+    for (unsigned char c : url) {
+        text += char16_t(c);
+    }
     return protocol->Start(reinterpret_cast<LPCWSTR>(text.c_str()), &sink, nullptr, 0, 0);
 }
 

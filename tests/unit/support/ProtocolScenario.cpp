@@ -417,6 +417,22 @@ TEST_P(ProtocolScenario, TheDefaultServersReferralIsRememberedPerZone) {
     EXPECT_EQ(successor.Received().size(), 2u);
 }
 
+TEST_P(ProtocolScenario, InternationalNamesGoOutInTheirAsciiForm) {
+    LoopbackServer server(Action::Reply, "ok\n");
+    SettingsOverride settings;
+    settings.SetDefaultServer(server.Port());
+    settings.SetNumber("FollowReferrals", 0);
+    for (const std::string& url : {std::string("dnswhois:b\xfc"
+                                               "cher.example"),
+                                   std::string("dnswhois:b%C3%BCcher.example"),
+                                   UrlFor(server, "b\xfc"
+                                                  "cher.example")}) {
+        Browser browser(GetParam());
+        EXPECT_EQ(browser.Open(url), PageHeader + "ok\n" + PageTrailer);
+    }
+    EXPECT_EQ(server.Received(), std::vector<std::string>(3, "xn--bcher-kva.example\n"));
+}
+
 TEST_P(ProtocolScenario, AnIPv6LiteralReachesItsServer) {
     LoopbackServer server(Action::Reply, "over IPv6\n", true);
     if (!server.Listening()) {
