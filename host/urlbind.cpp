@@ -8,6 +8,7 @@
 // IStream with BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA; the
 // thread pumps messages until OnStopBinding.
 #include <windows.h>
+#include <shellapi.h>
 #include <urlmon.h>
 
 #include <cstdio>
@@ -109,6 +110,7 @@ private:
 
 struct Options {
     const char* url = nullptr;
+    int urlIndex = 0; // its place on the command line
     const char* output = nullptr;
     DWORD timeout = 30000;
 };
@@ -126,6 +128,7 @@ bool parseArguments(int argc, char** argv, Options& options) {
             return false;
         } else if (options.url == nullptr) {
             options.url = argv[i];
+            options.urlIndex = i;
         } else {
             return false;
         }
@@ -139,6 +142,17 @@ std::wstring widen(const char* text) {
     MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], size);
     wide.resize(wide.size() - 1);
     return wide;
+}
+
+// Argument `index` of the wide command line: the narrow one has been through
+// the ANSI code page, which has no room for most of the world's letters.
+std::wstring wideArgument(int index, const char* narrow) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::wstring argument =
+        arguments != nullptr && index < count ? std::wstring(arguments[index]) : widen(narrow);
+    LocalFree(arguments);
+    return argument;
 }
 
 // Pumps the thread's messages (urlmon delivers its notifications through
@@ -176,7 +190,7 @@ bool writeAll(const std::string& data, const char* path) {
 }
 
 int bind(const Options& options) {
-    std::wstring url = widen(options.url);
+    std::wstring url = wideArgument(options.urlIndex, options.url);
     IMoniker* moniker = nullptr;
     HRESULT result = CreateURLMonikerEx(nullptr, url.c_str(), &moniker, URL_MK_UNIFORM);
     if (FAILED(result)) {

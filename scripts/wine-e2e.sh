@@ -8,6 +8,10 @@
 #      project's whois server running on Linux loopback, and gets the page
 #      bytes that the native dnswhois host gets from hollin.so for the same
 #      URL and server; a URL with a syntax error gets the status-3 page;
+#      with DefaultServer set in both registries, a simple-shape URL follows
+#      a chain of referrals over three ports of the whois server, names with
+#      letters beyond ASCII go out in their ASCII form, and an IPv6 literal
+#      reaches a whois server on ::1 (skipped where ::1 cannot be bound);
 #   3. regsvr32 /u /s removes the script's keys, keeps CLSID, and leaves the
 #      handler's "CLSID" empty.
 #
@@ -39,6 +43,7 @@ work=$(mktemp -d)
 export WINEPREFIX=$work/prefix
 cleanup() {
     stop_whoisd
+    [ -n "${whoisd6_pid:-}" ] && kill "$whoisd6_pid" 2>/dev/null && wait "$whoisd6_pid" 2>/dev/null
     wineserver -k 2>/dev/null
     rm -rf "$work"
 }
@@ -113,7 +118,27 @@ check "type library: its file" value_is "HKCR\\TypeLib\\$LIBID\\1.0\\0\\win32" '
 check "type library: its interface" value_is "HKCR\\Interface\\$IID" '' ILocalFileProtocol
 
 echo "== pages through urlmon and through the native host"
-start_whoisd "$native/hollin-whoisd" "$work" --record "$work/received" 2>"$work/whoisd.log"
+# Three servers: the first (the default server below) refers chain.example
+# to the second, which names the third as the registrar's server.
+cat >"$work/iana.txt" <<'EOF'
+@@ chain.example
+domain:       EXAMPLE
+refer:        127.0.0.1:${port2}
+EOF
+cat >"$work/registry.txt" <<'EOF'
+@@ chain.example
+   Domain Name: CHAIN.EXAMPLE
+   Registrar WHOIS Server: 127.0.0.1:${port3}
+EOF
+cat >"$work/registrar.txt" <<'EOF'
+@@ chain.example
+Domain Name: chain.example
+Registrant: <b>Example</b> & Co
+EOF
+start_whoisd "$native/hollin-whoisd" "$work" --record "$work/received" \
+    --replies "$work/iana.txt" --port 0 --replies "$work/registry.txt" \
+    --port 0 --replies "$work/registrar.txt" --record "$work/registrar-received" \
+    2>"$work/whoisd.log"
 
 # Both hosts open URL; their pages must be the same bytes.
 same_page() {
@@ -134,6 +159,41 @@ check "the empty query's page is the native page" same_page "dnswhois://127.0.0.
 check "the whois server saw the query and one line feed" grep -qx '"example.com\\n"' "$work/received"
 check "a syntax error gets the native status-3 page" same_page 'dnswhois:x' syntax
 check "the status-3 page says so" grep -q 'Syntax error in the URL' "$work/syntax.native.html"
+
+echo "== referrals, international names and IPv6, through urlmon and natively"
+# The default server in both registries: Wine's, and the native host's file.
+wine reg add 'HKCU\Software\Tervask\WhoIsProtocol' /v DefaultServer /t REG_SZ \
+    /d "127.0.0.1:$whoisd_port" /f >/dev/null 2>&1
+export HOLLIN_REGISTRY=$work/native-registry.reg
+printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tervask\\WhoIsProtocol]\n"DefaultServer"="127.0.0.1:%s"\n\n' \
+    "$whoisd_port" >"$HOLLIN_REGISTRY"
+check "a chain of referrals gives the native page" same_page 'dnswhois:chain.example' chain
+check "the chain's page names its three servers" \
+    test "$(grep -c '^<B>Reply from 127.0.0.1:' "$work/chain.native.html")" -eq 3
+check "the registrar was asked by both hosts" \
+    test "$(grep -cx '"chain.example\\n"' "$work/registrar-received")" -eq 2
+check "an international name's page is the native page" \
+    same_page "dnswhois://127.0.0.1:$whoisd_port/bücher.example" idn
+check "its escaped form's page is the native page" \
+    same_page "dnswhois://127.0.0.1:$whoisd_port/b%C3%BCcher.example" idn-escaped
+check "both hosts sent the ASCII form, every time" \
+    test "$(grep -cx '"xn--bcher-kva.example\\n"' "$work/received")" -eq 4
+"$native/hollin-whoisd" --ipv6 --port 0 --port-file "$work/port6" 2>"$work/whoisd6.log" &
+whoisd6_pid=$!
+for _ in $(seq 1 100); do
+    if [ -s "$work/port6" ] || ! kill -0 "$whoisd6_pid" 2>/dev/null; then
+        break
+    fi
+    sleep 0.05
+done
+if [ -s "$work/port6" ]; then
+    check "an IPv6 literal's page is the native page" \
+        same_page "dnswhois://[::1]:$(cat "$work/port6")/example.com" ipv6
+    check "the IPv6 page holds the reply" grep -q 'EXAMPLE.COM' "$work/ipv6.native.html"
+else
+    echo "skip    IPv6: this machine cannot listen on ::1 ($(cat "$work/whoisd6.log"))"
+fi
+wine reg delete 'HKCU\Software\Tervask\WhoIsProtocol' /f >/dev/null 2>&1
 
 echo "== regsvr32 /u /s hollin.dll"
 check "regsvr32 /u /s succeeds" wine regsvr32 /u /s "$DLL"
