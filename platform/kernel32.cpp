@@ -126,7 +126,6 @@ private:
 // --- threads ---------------------------------------------------------------------
 
 std::atomic<DWORD> nextThreadId{1000};
-thread_local DWORD currentThreadId HOLLIN_STATIC_TLS = 0;
 
 enum class ThreadState { Suspended, Running, Ended };
 
@@ -145,7 +144,6 @@ struct ThreadObject : KernelObject {
 
 void* threadMain(void* argument) {
     auto* thread = static_cast<ThreadObject*>(argument);
-    currentThreadId = thread->id;
     bool run = false;
     {
         std::unique_lock<std::mutex> guard(thread->lock);
@@ -483,13 +481,6 @@ BOOL SetThreadPriority(HANDLE handle, int priority) {
     return TRUE;
 }
 
-DWORD GetCurrentThreadId() {
-    if (currentThreadId == 0) {
-        currentThreadId = nextThreadId.fetch_add(1);
-    }
-    return currentThreadId;
-}
-
 // --- events -------------------------------------------------------------------------------
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
@@ -725,14 +716,6 @@ LPSTR lstrcpynA(LPSTR target, LPCSTR source, int size) {
         target[i] = source[i];
     }
     target[i] = '\0';
-    return target;
-}
-
-LPSTR lstrcatA(LPSTR target, LPCSTR source) {
-    if (target == nullptr || source == nullptr) {
-        return nullptr;
-    }
-    lstrcpyA(target + lstrlenA(target), source);
     return target;
 }
 

@@ -43,7 +43,6 @@ DWORD SuspendThread(HANDLE thread);
 DWORD ResumeThread(HANDLE thread);
 int GetThreadPriority(HANDLE thread);
 BOOL SetThreadPriority(HANDLE thread, int priority);
-DWORD GetCurrentThreadId();
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
                     LPCSTR name);
@@ -89,7 +88,6 @@ int lstrlenA(LPCSTR text);
 int lstrlenW(LPCWSTR text);
 LPSTR lstrcpyA(LPSTR target, LPCSTR source);
 LPSTR lstrcpynA(LPSTR target, LPCSTR source, int size);
-LPSTR lstrcatA(LPSTR target, LPCSTR source);
 int lstrcmpA(LPCSTR a, LPCSTR b);
 // Case-insensitive in the Windows-1252 letters (ASCII and Latin-1), which is
 // what the locale-aware Windows call gives for these texts, bar its word-sort

@@ -191,14 +191,10 @@ struct BuiltinLibrary {
     size_t exportCount;
 };
 
+// Only the functions the system looks up at run time; the others it calls
+// are linked directly.
 const BuiltinExport oleaut32Exports[] = {
-    {"LoadTypeLib", reinterpret_cast<FARPROC>(&LoadTypeLib)},
-    {"RegisterTypeLib", reinterpret_cast<FARPROC>(&RegisterTypeLib)},
     {"UnRegisterTypeLib", reinterpret_cast<FARPROC>(&UnRegisterTypeLib)},
-    {"SysAllocString", reinterpret_cast<FARPROC>(&SysAllocString)},
-    {"SysFreeString", reinterpret_cast<FARPROC>(&SysFreeString)},
-    {"SysStringLen", reinterpret_cast<FARPROC>(&SysStringLen)},
-    {"VarUI4FromStr", reinterpret_cast<FARPROC>(&VarUI4FromStr)},
 };
 
 const BuiltinLibrary builtinLibraries[] = {

@@ -3,19 +3,10 @@
 
 #include "platform/idlreader.h"
 
-#include <cstdlib>
 #include <string>
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
-LPVOID CoTaskMemAlloc(SIZE_T bytes) {
-    return std::malloc(bytes == 0 ? 1 : bytes);
-}
-
-void CoTaskMemFree(LPVOID memory) {
-    std::free(memory);
-}
 
 HRESULT CLSIDFromString(const OLECHAR* text, CLSID* classId) {
     if (text == nullptr || classId == nullptr) {

@@ -19,7 +19,9 @@ const IID IID_ITypeLib = {0x00020402, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0
 
 // --- system strings ---------------------------------------------------------------------
 
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
+namespace {
+
+BSTR allocString(const OLECHAR* text, UINT length) {
     if (length > (0x7FFFFFFFu - sizeof(uint32_t)) / sizeof(OLECHAR) - 1) {
         return nullptr;
     }
@@ -40,23 +42,16 @@ BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
     return chars;
 }
 
+} // namespace
+
 BSTR SysAllocString(const OLECHAR* text) {
-    return text == nullptr ? nullptr : SysAllocStringLen(text, UINT(lstrlenW(text)));
+    return text == nullptr ? nullptr : allocString(text, UINT(lstrlenW(text)));
 }
 
 void SysFreeString(BSTR text) {
     if (text != nullptr) {
         std::free(reinterpret_cast<unsigned char*>(text) - sizeof(uint32_t));
     }
-}
-
-UINT SysStringLen(BSTR text) {
-    if (text == nullptr) {
-        return 0;
-    }
-    uint32_t bytes = 0;
-    std::memcpy(&bytes, reinterpret_cast<unsigned char*>(text) - sizeof(uint32_t), sizeof bytes);
-    return bytes / sizeof(OLECHAR);
 }
 
 // --- numbers ---------------------------------------------------------------------------------

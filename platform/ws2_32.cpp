@@ -74,10 +74,6 @@ int WSACleanup() {
     return 0;
 }
 
-int WSAStartupCount() {
-    return startups.load();
-}
-
 int WSAGetLastError() {
     return windowsSocketError(errno);
 }

@@ -62,9 +62,6 @@ typedef struct WSAData {
 // Counts start-ups; the version must be 1.1 or later, as on Windows.
 int WSAStartup(WORD version, LPWSADATA data);
 int WSACleanup();
-// Not a Windows call: how many WSAStartup calls are not yet matched by a
-// WSACleanup, so that tests can check every exit path cleans up.
-int WSAStartupCount();
 // The last socket error of this thread, as a Windows Sockets code. A
 // connection still in progress reads as WSAEWOULDBLOCK, as on Windows.
 int WSAGetLastError();
