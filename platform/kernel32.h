@@ -4,7 +4,7 @@
 // Handles returned here are objects of this layer; each is released with
 // CloseHandle. Where POSIX cannot do what Windows does, the call fails the
 // way the Windows call reports failure and sets the last error to
-// ERROR_NOT_SUPPORTED (see kernel32.cpp for the reasons).
+// ERROR_NOT_SUPPORTED (the reasons are in threads.cpp and sync.cpp).
 #pragma once
 
 #include "platform/wintypes.h"
