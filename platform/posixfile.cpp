@@ -1,13 +1,25 @@
-// The platform layer's own files, read and closed the POSIX way.
+// The platform layer's own files: read whole, or mapped, the POSIX way.
+//
+// Divisions, in order:
+//   - reading whole files: readFileText
+//   - mapping: MappedFile
+//
+// Where this differs from Windows, and why:
+// - Not a Windows interface. The stand-ins keep in plain files what Windows
+//   keeps in system stores (the registry in its hives, resources in a
+//   module's PE image), and read those files through here.
 #include "platform/posixfile.h"
 
 #include "platform/winerror.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+
+// --- reading whole files ----------------------------------------------------------------------
 
 namespace {
 
@@ -52,4 +64,28 @@ LONG readFileText(const std::string& path, std::string& text, FILETIME* modified
         limit -= size_t(got);
     }
     return ERROR_SUCCESS;
+}
+
+// --- mapping ----------------------------------------------------------------------------------
+
+MappedFile::~MappedFile() {
+    if (data != nullptr) {
+        munmap(data, size);
+    }
+}
+
+DWORD MappedFile::Map(const char* path) {
+    FileDescriptor file(open(path, O_RDONLY | O_CLOEXEC));
+    if (!file.valid()) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    struct stat info {};
+    if (fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        void* mapped = mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, file.get(), 0);
+        if (mapped != MAP_FAILED) {
+            data = static_cast<unsigned char*>(mapped);
+            size = size_t(info.st_size);
+        }
+    }
+    return data != nullptr ? ERROR_SUCCESS : ERROR_BAD_EXE_FORMAT;
 }

@@ -1,5 +1,5 @@
 // File access shared by the stand-ins that keep their data in files (the
-// registry file, type library files).
+// registry file, type library files) or read them (module files).
 //
 // Internal to the platform layer. readFileText may throw std::bad_alloc; its
 // callers turn that into their own out-of-memory result.
@@ -43,3 +43,31 @@ private:
 // there is none to give.
 LONG readFileText(const std::string& path, std::string& text, FILETIME* modified = nullptr,
                   size_t limit = SIZE_MAX);
+
+// A whole file mapped read-only; unmapped when it goes out of scope unless
+// released.
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    // Maps the file at `path`. Answers ERROR_SUCCESS, ERROR_FILE_NOT_FOUND
+    // when the file cannot be opened, or ERROR_BAD_EXE_FORMAT when it is
+    // empty, is no regular file or cannot be mapped (what a loader answers
+    // for such a file).
+    DWORD Map(const char* path);
+    // Gives up the mapping, which the caller now unmaps (its size is Size()).
+    unsigned char* Release() {
+        unsigned char* mapped = data;
+        data = nullptr;
+        return mapped;
+    }
+    unsigned char* Data() const { return data; }
+    size_t Size() const { return size; }
+
+private:
+    unsigned char* data = nullptr;
+    size_t size = 0;
+};

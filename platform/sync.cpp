@@ -19,6 +19,7 @@
 //   system is suspended; the system only measures time-outs with it. It
 //   wraps around every 49.7 days, as on Windows.
 #include "platform/handletable.h"
+#include "platform/lasterror.h"
 
 #include <chrono>
 #include <new>
@@ -57,14 +58,12 @@ BOOL setSignalled(HANDLE handle, bool signalled) {
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
     if (name != nullptr) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return nullptr;
+        return Fail(DWORD(ERROR_NOT_SUPPORTED), HANDLE(nullptr));
     }
     auto* event = new (std::nothrow) EventObject(manualReset != FALSE, initialState != FALSE);
     if (event == nullptr || RegisterHandle(event) == nullptr) {
         delete event;
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
+        return Fail(DWORD(ERROR_NOT_ENOUGH_MEMORY), HANDLE(nullptr));
     }
     return event;
 }

@@ -28,6 +28,7 @@
 // - Thread identifiers are numbered by this layer, from 1000 on; they are
 //   unique in the process but are not the system's thread ids.
 #include "platform/handletable.h"
+#include "platform/lasterror.h"
 
 #include <pthread.h>
 
@@ -84,11 +85,6 @@ void* threadMain(void* argument) {
     return nullptr;
 }
 
-HANDLE failCreation(DWORD error) {
-    SetLastError(error);
-    return nullptr;
-}
-
 } // namespace
 
 // --- creating ---------------------------------------------------------------------------------
@@ -96,11 +92,11 @@ HANDLE failCreation(DWORD error) {
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD creationFlags, LPDWORD threadId) {
     if (start == nullptr) {
-        return failCreation(ERROR_INVALID_PARAMETER);
+        return Fail(DWORD(ERROR_INVALID_PARAMETER), HANDLE(nullptr));
     }
     auto* thread = new (std::nothrow) ThreadObject;
     if (thread == nullptr) {
-        return failCreation(ERROR_NOT_ENOUGH_MEMORY);
+        return Fail(DWORD(ERROR_NOT_ENOUGH_MEMORY), HANDLE(nullptr));
     }
     thread->start = start;
     thread->parameter = parameter;
@@ -116,7 +112,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
     if (RegisterHandle(thread) == nullptr) {
         pthread_attr_destroy(&attributes);
         delete thread;
-        return failCreation(ERROR_NOT_ENOUGH_MEMORY);
+        return Fail(DWORD(ERROR_NOT_ENOUGH_MEMORY), HANDLE(nullptr));
     }
     pthread_t posixThread;
     int failed = pthread_create(&posixThread, &attributes, threadMain, thread);
@@ -124,7 +120,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
     if (failed != 0) {
         UnregisterHandle(thread);
         delete thread;
-        return failCreation(ERROR_NOT_ENOUGH_MEMORY);
+        return Fail(DWORD(ERROR_NOT_ENOUGH_MEMORY), HANDLE(nullptr));
     }
     if (threadId != nullptr) {
         *threadId = thread->id;
