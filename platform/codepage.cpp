@@ -18,7 +18,7 @@
 
 namespace {
 
-// --- Windows-1252 -----------------------------------------------------------------------------
+// --- Windows-1252 --------------------------------------------------------------------------------
 
 // Windows-1252 bytes 0x80..0x9F; the five bytes the code page leaves undefined
 // map to the C1 control of the same value, as Windows maps them.
@@ -44,7 +44,7 @@ int unicodeToCp1252(char32_t codePoint) {
     return -1;
 }
 
-// --- UTF-16 and UTF-8 ------------------------------------------------------------------------
+// --- UTF-16 and UTF-8 ----------------------------------------------------------------------------
 
 bool isHighSurrogate(char16_t c) {
     return c >= 0xD800 && c <= 0xDBFF;
@@ -121,7 +121,7 @@ char32_t decodeUtf8(const unsigned char* in, int count, int& i) {
 
 } // namespace
 
-// --- conversion -------------------------------------------------------------------------------
+// --- conversion ----------------------------------------------------------------------------------
 
 namespace {
 

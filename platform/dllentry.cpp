@@ -18,13 +18,13 @@
 #include "platform/lasterror.h"
 #include "platform/module.h"
 
-// --- load notifications -----------------------------------------------------------------------
+// --- load notifications --------------------------------------------------------------------------
 
 void CallDllEntry(DllEntryFunction entry, const void* address, DWORD reason) {
     entry(ModuleFromAddress(address), reason, nullptr);
 }
 
-// --- thread notifications ---------------------------------------------------------------------
+// --- thread notifications ------------------------------------------------------------------------
 
 BOOL DisableThreadLibraryCalls(HMODULE module) {
     return module != nullptr ? TRUE : Fail(DWORD(ERROR_INVALID_HANDLE), FALSE);

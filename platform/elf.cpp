@@ -18,7 +18,7 @@
 
 #include <cstring>
 
-// --- the file header --------------------------------------------------------------------------
+// --- the file header -----------------------------------------------------------------------------
 
 bool IsNativeElf(const unsigned char* image, size_t size) {
     if (size < sizeof(ElfW(Ehdr)) || std::memcmp(image, ELFMAG, SELFMAG) != 0) {
@@ -33,7 +33,7 @@ bool IsNativeElf(const unsigned char* image, size_t size) {
     return image[EI_CLASS] == nativeClass && image[EI_DATA] == nativeData;
 }
 
-// --- sections ---------------------------------------------------------------------------------
+// --- sections ------------------------------------------------------------------------------------
 
 bool FindElfSection(const unsigned char* image, size_t size, const char* name, ElfSection& found) {
     if (!IsNativeElf(image, size)) {

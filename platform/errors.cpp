@@ -23,7 +23,7 @@ thread_local DWORD lastError __attribute__((tls_model("initial-exec"))) = 0;
 
 } // namespace
 
-// --- the last error ---------------------------------------------------------------------------
+// --- the last error ------------------------------------------------------------------------------
 
 DWORD GetLastError() {
     return lastError;

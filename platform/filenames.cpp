@@ -20,7 +20,7 @@
 #include <cerrno>
 #include <cstring>
 
-// --- module file names ------------------------------------------------------------------------
+// --- module file names ---------------------------------------------------------------------------
 
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     std::string path;
@@ -54,7 +54,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     return DWORD(path.size());
 }
 
-// --- short paths ------------------------------------------------------------------------------
+// --- short paths ---------------------------------------------------------------------------------
 
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
     struct stat info {};

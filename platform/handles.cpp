@@ -18,7 +18,7 @@
 #include <new>
 #include <unordered_set>
 
-// --- the handle table -------------------------------------------------------------------------
+// --- the handle table ----------------------------------------------------------------------------
 
 namespace {
 
@@ -78,7 +78,7 @@ void ReleaseObject(KernelObject* object) {
     }
 }
 
-// --- closing ----------------------------------------------------------------------------------
+// --- closing -------------------------------------------------------------------------------------
 
 BOOL CloseHandle(HANDLE handle) {
     auto* object = static_cast<KernelObject*>(handle);

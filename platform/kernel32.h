@@ -10,12 +10,12 @@
 #include "platform/wintypes.h"
 #include "platform/winerror.h"
 
-// --- errors ----------------------------------------------------------------
+// --- errors --------------------------------------------------------------------------------------
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
-// --- handles, threads, events, waits ---------------------------------------
+// --- handles, threads, events, waits -------------------------------------------------------------
 
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
@@ -54,7 +54,7 @@ BOOL CloseHandle(HANDLE handle);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 
-// --- critical sections and interlocked counting ----------------------------
+// --- critical sections and interlocked counting --------------------------------------------------
 
 // The Windows structure is opaque to its users; here it holds a pointer to a
 // recursive mutex (critical sections may be entered again by their owner).
@@ -70,7 +70,7 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section);
 LONG InterlockedIncrement(LONG volatile* value);
 LONG InterlockedDecrement(LONG volatile* value);
 
-// --- code pages --------------------------------------------------------------
+// --- code pages ----------------------------------------------------------------------------------
 
 // CP_ACP is Windows-1252 here: one byte per character, and a character the
 // code page cannot show becomes '?', the platform's default character.
@@ -82,7 +82,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiCount, LPWSTR wide,
                         int wideSize);
 
-// --- lstr text functions -------------------------------------------------------
+// --- lstr text functions -------------------------------------------------------------------------
 
 int lstrlenA(LPCSTR text);
 int lstrlenW(LPCWSTR text);
@@ -94,6 +94,6 @@ int lstrcmpA(LPCSTR a, LPCSTR b);
 // treatment of hyphens and apostrophes.
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 
-// --- modules and resources -------------------------------------------------------
+// --- modules and resources -----------------------------------------------------------------------
 
 #include "platform/module.h"

@@ -53,7 +53,7 @@
 #include <mutex>
 #include <vector>
 
-// --- what the loader has loaded ---------------------------------------------------------------
+// --- what the loader has loaded ------------------------------------------------------------------
 
 namespace {
 
@@ -157,7 +157,7 @@ bool FindLoadedByBase(HMODULE base, LoadedObject& found) {
     return false;
 }
 
-// --- modules loaded through this layer --------------------------------------------------------
+// --- modules loaded through this layer -----------------------------------------------------------
 
 namespace {
 
@@ -191,7 +191,7 @@ bool FindRecord(HMODULE module, ModuleRecord& found) {
     return true;
 }
 
-// --- built-in system libraries -----------------------------------------------------------------
+// --- built-in system libraries -------------------------------------------------------------------
 
 namespace {
 
@@ -231,7 +231,7 @@ const BuiltinLibrary* FindBuiltin(HMODULE module) {
     return nullptr;
 }
 
-// --- loading and freeing ----------------------------------------------------------------------
+// --- loading and freeing -------------------------------------------------------------------------
 
 namespace {
 
@@ -320,7 +320,7 @@ BOOL FreeLibrary(HMODULE module) {
     return TRUE;
 }
 
-// --- functions --------------------------------------------------------------------------------
+// --- functions -----------------------------------------------------------------------------------
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     if (name == nullptr || IS_INTRESOURCE(name)) {
@@ -355,7 +355,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     });
 }
 
-// --- modules by address -----------------------------------------------------------------------
+// --- modules by address --------------------------------------------------------------------------
 
 HMODULE ModuleFromAddress(const void* address) {
     Dl_info info{};

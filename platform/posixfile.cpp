@@ -19,7 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 
-// --- reading whole files ----------------------------------------------------------------------
+// --- reading whole files -------------------------------------------------------------------------
 
 namespace {
 
@@ -66,7 +66,7 @@ LONG readFileText(const std::string& path, std::string& text, FILETIME* modified
     return ERROR_SUCCESS;
 }
 
-// --- mapping ----------------------------------------------------------------------------------
+// --- mapping -------------------------------------------------------------------------------------
 
 MappedFile::~MappedFile() {
     if (data != nullptr) {

@@ -50,7 +50,7 @@ subkeyPosition(const std::vector<std::unique_ptr<Key>>& subkeys, const std::stri
     return at;
 }
 
-// --- writing -------------------------------------------------------------------------
+// --- writing -------------------------------------------------------------------------------------
 
 // Regedit escapes only these two characters inside quotes.
 void appendQuoted(std::string& out, const std::string& text) {
@@ -141,7 +141,7 @@ void appendKey(std::string& out, std::string& path, const Key& key, bool isRoot)
     }
 }
 
-// --- reading -------------------------------------------------------------------------
+// --- reading -------------------------------------------------------------------------------------
 
 std::string trimmed(const std::string& text) {
     size_t begin = 0;
@@ -321,7 +321,7 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-// --- the file ------------------------------------------------------------------------------
+// --- the file ------------------------------------------------------------------------------------
 
 LONG loadFrom(const std::string& path, Tree& tree, FILETIME* modified) {
     std::string text;
@@ -410,7 +410,7 @@ std::string homeFolder() {
 
 } // namespace
 
-// --- keys ------------------------------------------------------------------------------
+// --- keys ----------------------------------------------------------------------------------------
 
 bool sameName(const std::string& a, const std::string& b) {
     return lstrcmpiA(a.c_str(), b.c_str()) == 0;
@@ -463,7 +463,7 @@ const char* rootName(int root) {
     return root >= 0 && root < RootCount ? rootNames[root] : nullptr;
 }
 
-// --- the text form -----------------------------------------------------------------------------
+// --- the text form -------------------------------------------------------------------------------
 
 std::string format(const Tree& tree) {
     std::string out = "REGEDIT4\n\n";
@@ -505,7 +505,7 @@ bool parse(const std::string& text, Tree& tree) {
     return true;
 }
 
-// --- the file ----------------------------------------------------------------------------------
+// --- the file ------------------------------------------------------------------------------------
 
 std::string filePath() {
     const char* named = std::getenv("HOLLIN_REGISTRY");

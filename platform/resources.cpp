@@ -32,7 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 
-// --- resource tables --------------------------------------------------------------------------
+// --- resource tables -----------------------------------------------------------------------------
 
 namespace {
 
@@ -102,7 +102,7 @@ DWORD locateTable(HMODULE module, TableView& view) {
     return openTable(loaded, section.size, view) ? ERROR_SUCCESS : ERROR_RESOURCE_DATA_NOT_FOUND;
 }
 
-// --- entries ----------------------------------------------------------------------------------
+// --- entries -------------------------------------------------------------------------------------
 
 // Whether an entry's type or name field stands for `wanted`, an integer
 // identifier (MAKEINTRESOURCE or "#123") or a text.
@@ -154,7 +154,7 @@ const ResourceEntry* resourceEntry(HMODULE module, HRSRC resource, TableView& vi
 
 } // namespace
 
-// --- finding and loading ----------------------------------------------------------------------
+// --- finding and loading -------------------------------------------------------------------------
 
 HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
     if (name == nullptr || type == nullptr) {

@@ -25,7 +25,7 @@
 #include <new>
 #include <thread>
 
-// --- events -----------------------------------------------------------------------------------
+// --- events --------------------------------------------------------------------------------------
 
 namespace {
 
@@ -76,7 +76,7 @@ BOOL ResetEvent(HANDLE event) {
     return setSignalled(event, false);
 }
 
-// --- waiting ----------------------------------------------------------------------------------
+// --- waiting -------------------------------------------------------------------------------------
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     ObjectRef ref(AcquireAnyObject(handle));
@@ -102,7 +102,7 @@ void Sleep(DWORD milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-// --- critical sections ------------------------------------------------------------------------
+// --- critical sections ---------------------------------------------------------------------------
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
     section->mutex = new (std::nothrow) std::recursive_mutex;
@@ -125,7 +125,7 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section) {
     }
 }
 
-// --- interlocked counting ---------------------------------------------------------------------
+// --- interlocked counting ------------------------------------------------------------------------
 
 LONG InterlockedIncrement(LONG volatile* value) {
     return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST);
@@ -135,7 +135,7 @@ LONG InterlockedDecrement(LONG volatile* value) {
     return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
 }
 
-// --- the clock --------------------------------------------------------------------------------
+// --- the clock -----------------------------------------------------------------------------------
 
 DWORD GetTickCount() {
     auto now = std::chrono::steady_clock::now().time_since_epoch();

@@ -20,7 +20,7 @@
 
 #include <climits>
 
-// --- lengths and copies ----------------------------------------------------------------------
+// --- lengths and copies --------------------------------------------------------------------------
 
 int lstrlenA(LPCSTR text) {
     if (text == nullptr) {
@@ -69,7 +69,7 @@ LPSTR lstrcpynA(LPSTR target, LPCSTR source, int size) {
     return target;
 }
 
-// --- comparison -------------------------------------------------------------------------------
+// --- comparison ----------------------------------------------------------------------------------
 
 namespace {
 
@@ -122,7 +122,7 @@ int lstrcmpiA(LPCSTR a, LPCSTR b) {
     return compareTexts(a, b, true);
 }
 
-// --- characters -------------------------------------------------------------------------------
+// --- characters ----------------------------------------------------------------------------------
 
 LPSTR CharNextA(LPCSTR text) {
     if (text == nullptr) {

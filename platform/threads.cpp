@@ -36,7 +36,7 @@
 #include <climits>
 #include <new>
 
-// --- the thread object ------------------------------------------------------------------------
+// --- the thread object ---------------------------------------------------------------------------
 
 namespace {
 
@@ -87,7 +87,7 @@ void* threadMain(void* argument) {
 
 } // namespace
 
-// --- creating ---------------------------------------------------------------------------------
+// --- creating ------------------------------------------------------------------------------------
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD creationFlags, LPDWORD threadId) {
@@ -128,7 +128,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
     return thread;
 }
 
-// --- the running thread -----------------------------------------------------------------------
+// --- the running thread --------------------------------------------------------------------------
 
 BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
     return WithLockedObject<ThreadObject>(handle, FALSE, [exitCode](ThreadObject& thread) {
@@ -181,7 +181,7 @@ DWORD ResumeThread(HANDLE handle) {
     });
 }
 
-// --- priorities -------------------------------------------------------------------------------
+// --- priorities ----------------------------------------------------------------------------------
 
 int GetThreadPriority(HANDLE handle) {
     return WithLockedObject<ThreadObject>(handle, int(THREAD_PRIORITY_ERROR_RETURN),
