@@ -2,6 +2,7 @@
 #include "platform/idlreader.h"
 
 #include "platform/chars.h"
+#include "platform/guidtext.h"
 
 #include <cctype>
 #include <cstdio>
@@ -225,7 +226,7 @@ bool readInterface(Reader& reader, const Attributes& attributes, bool dispatch, 
     }
     reader.take(';');
     const Attribute* uuid = findAttribute(attributes, "uuid");
-    if (uuid == nullptr || !parseGuid(uuid->argument, declared.iid)) {
+    if (uuid == nullptr || !ParseGuid(unquoted(uuid->argument), declared.iid)) {
         return false;
     }
     declared.automation = findAttribute(attributes, "oleautomation") != nullptr ||
@@ -261,7 +262,7 @@ bool readLibrary(Reader& reader, const Attributes& attributes, Parsed& parsed) {
     library.name = reader.identifier();
     const Attribute* uuid = findAttribute(attributes, "uuid");
     if (parsed.haveLibrary || library.name.empty() || uuid == nullptr ||
-        !parseGuid(uuid->argument, library.guid) || !reader.take('{')) {
+        !ParseGuid(unquoted(uuid->argument), library.guid) || !reader.take('{')) {
         return false;
     }
     parsed.haveLibrary = true;
@@ -355,41 +356,6 @@ bool read(const std::string& text, Library& library) {
         }
     }
     return true;
-}
-
-bool parseGuid(const std::string& text, GUID& guid) {
-    std::string digits = unquoted(text);
-    static const size_t dashes[] = {8, 13, 18, 23};
-    if (digits.size() != 36) {
-        return false;
-    }
-    for (size_t i = 0; i < digits.size(); ++i) {
-        bool dash = i == dashes[0] || i == dashes[1] || i == dashes[2] || i == dashes[3];
-        if (dash ? digits[i] != '-' : !std::isxdigit(static_cast<unsigned char>(digits[i]))) {
-            return false;
-        }
-    }
-    auto hex = [&](size_t at, size_t count) {
-        return std::strtoul(digits.substr(at, count).c_str(), nullptr, 16);
-    };
-    guid.Data1 = uint32_t(hex(0, 8));
-    guid.Data2 = uint16_t(hex(9, 4));
-    guid.Data3 = uint16_t(hex(14, 4));
-    guid.Data4[0] = uint8_t(hex(19, 2));
-    guid.Data4[1] = uint8_t(hex(21, 2));
-    for (size_t i = 0; i < 6; ++i) {
-        guid.Data4[2 + i] = uint8_t(hex(24 + 2 * i, 2));
-    }
-    return true;
-}
-
-std::string formatGuid(const GUID& guid) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                  guid.Data4[6], guid.Data4[7]);
-    return text;
 }
 
 } // namespace idl

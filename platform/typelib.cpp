@@ -28,6 +28,7 @@
 #include "platform/oleaut32.h"
 
 #include "platform/advapi32.h"
+#include "platform/guidtext.h"
 #include "platform/idlreader.h"
 #include "platform/kernel32.h"
 #include "platform/posixfile.h"
@@ -231,7 +232,7 @@ std::string versionText(WORD major, WORD minor) {
 }
 
 std::string versionKey(const GUID& guid, WORD major, WORD minor) {
-    return "TypeLib\\" + idl::formatGuid(guid) + "\\" + versionText(major, minor);
+    return "TypeLib\\" + FormatGuid(guid) + "\\" + versionText(major, minor);
 }
 
 std::string hexText(unsigned long number) {
@@ -281,24 +282,24 @@ bool registeredWithLibrary(const idl::Interface& declared) {
 }
 
 bool registerInterface(const idl::Interface& declared, const idl::Library& library) {
-    std::string key = "Interface\\" + idl::formatGuid(declared.iid);
+    std::string key = "Interface\\" + FormatGuid(declared.iid);
     const char* proxy = declared.dispatch ? dispatchProxy : automationProxy;
     return setClassesText(key, nullptr, declared.name) &&
            setClassesText(key + "\\ProxyStubClsid", nullptr, proxy) &&
            setClassesText(key + "\\ProxyStubClsid32", nullptr, proxy) &&
-           setClassesText(key + "\\TypeLib", nullptr, idl::formatGuid(library.guid)) &&
+           setClassesText(key + "\\TypeLib", nullptr, FormatGuid(library.guid)) &&
            setClassesText(key + "\\TypeLib", "Version",
                           versionText(library.majorVersion, library.minorVersion));
 }
 
 // The interface keys of a library that point back to it.
 void unregisterInterfaces(const idl::Library& library) {
-    std::string libraryId = idl::formatGuid(library.guid);
+    std::string libraryId = FormatGuid(library.guid);
     for (const idl::Interface& declared : library.interfaces) {
         if (!registeredWithLibrary(declared)) {
             continue;
         }
-        std::string key = "Interface\\" + idl::formatGuid(declared.iid);
+        std::string key = "Interface\\" + FormatGuid(declared.iid);
         std::string owner;
         if (readClassesText(key + "\\TypeLib", owner) &&
             lstrcmpiA(owner.c_str(), libraryId.c_str()) == 0) {
@@ -364,7 +365,7 @@ HRESULT UnRegisterTypeLib(REFGUID libraryId, WORD majorVersion, WORD minorVersio
         if (!hasLocales(version)) {
             RegDeleteTreeA(HKEY_CLASSES_ROOT, version.c_str());
         }
-        deleteIfEmpty("TypeLib\\" + idl::formatGuid(libraryId));
+        deleteIfEmpty("TypeLib\\" + FormatGuid(libraryId));
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
