@@ -1,5 +1,6 @@
-// The registry stand-in's storage: a tree of keys and values, its regedit
-// text form, and the one file that holds it.
+// The registry stand-in's storage: a tree of keys and values
+// (registrytree.cpp), its regedit text form (registrytext.cpp), and the one
+// file that holds it (registryfile.cpp).
 //
 // Internal to the platform layer (advapi32.cpp is its only user). Functions
 // here may throw std::bad_alloc; the registry calls turn that into
@@ -41,7 +42,6 @@ struct Key {
 
 // The predefined roots that hold keys, in the order the file lists them.
 enum Root { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig, RootCount };
-const char* rootName(int root);
 
 struct Tree {
     Key roots[RootCount];
