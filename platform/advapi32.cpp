@@ -1,4 +1,14 @@
-// advapi32 stand-ins: the registry calls over the registry file.
+// The registry calls (advapi32), over the registry file.
+//
+// Divisions, in order:
+//   - key handles: what a handle names, and the handles this process holds
+//   - paths: key paths and names, and the key they lead to
+//   - reading and changing: running a call on the registry as it is now
+//   - opening and closing keys: RegCreateKeyExA, RegOpenKeyExA, RegCloseKey
+//   - values: RegSetValueExA, RegQueryValueExA and RegDeleteValueA
+//   - deleting keys: RegDeleteKeyA and RegDeleteTreeA
+//   - enumerating: RegEnumKeyExA, RegEnumValueA and RegQueryInfoKeyA
+//   - installations: BeginRegistryInstallation and EndRegistryInstallation
 //
 // A key handle names its key by root and path, together with the access it
 // was opened with. Each call finds the key again in the file as it is now; a
@@ -8,6 +18,20 @@
 // As on Windows, opening, creating and deleting through a handle need no
 // particular access on it; reading values and enumerating need the read
 // rights, setting and deleting values KEY_SET_VALUE.
+//
+// Where this differs from Windows, and why:
+// - HKEY_CLASSES_ROOT is a root of its own, not a view merged from the
+//   machine's and the user's classes; HKEY_PERFORMANCE_DATA and
+//   HKEY_DYN_DATA hold no keys and refuse every call with
+//   ERROR_INVALID_HANDLE.
+// - Keys have no class strings, no security and only non-volatile storage
+//   (REG_OPTION_NON_VOLATILE); the last write time reported is that of the
+//   file.
+// - Key and value names cannot contain a line break, which the file format
+//   cannot hold: such a name is refused with ERROR_INVALID_PARAMETER.
+// - A registration can hold the registry for itself
+//   (BeginRegistryInstallation, not a Windows call), as a Windows installer
+//   runs one installation at a time.
 #include "platform/advapi32.h"
 
 #include "platform/registryfile.h"
@@ -24,6 +48,8 @@ using registry::Key;
 using registry::sameName;
 using registry::Tree;
 using registry::Value;
+
+// --- key handles ---------------------------------------------------------------------------------
 
 namespace {
 
@@ -141,6 +167,8 @@ void markDeleted(int root, const std::vector<std::string>& path, bool onlyBelow 
     }
 }
 
+// --- paths ---------------------------------------------------------------------------------------
+
 bool validName(const std::string& name, size_t maxLength) {
     return name.size() <= maxLength && name.find_first_of("\r\n") == std::string::npos;
 }
@@ -192,6 +220,8 @@ Key* findKey(Tree& tree, int root, const std::vector<std::string>& path) {
     }
     return key;
 }
+
+// --- reading and changing ------------------------------------------------------------------------
 
 // Runs a registry call, turning exhausted memory into its error code.
 template <typename Call> LSTATUS guarded(Call call) {
@@ -266,6 +296,8 @@ LONG copyData(const Value& value, LPDWORD type, LPBYTE data, LPDWORD size) {
 }
 
 } // namespace
+
+// --- opening and closing keys --------------------------------------------------------------------
 
 LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSAM access,
                         LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
@@ -355,6 +387,8 @@ LSTATUS RegCloseKey(HKEY key) {
     return ERROR_SUCCESS;
 }
 
+// --- values --------------------------------------------------------------------------------------
+
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
                        DWORD size) {
     if (data == nullptr && size != 0) {
@@ -411,6 +445,8 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
         });
     });
 }
+
+// --- deleting keys -------------------------------------------------------------------------------
 
 namespace {
 
@@ -480,6 +516,8 @@ LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
         return status;
     });
 }
+
+// --- enumerating ---------------------------------------------------------------------------------
 
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD,
                       LPSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime) {
@@ -562,6 +600,8 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD,
         return ERROR_SUCCESS;
     });
 }
+
+// --- installations -------------------------------------------------------------------------------
 
 HANDLE BeginRegistryInstallation() {
     try {

@@ -1,4 +1,21 @@
-// Reading a type library's IDL text.
+// The IDL reader: what registration needs from a type library's IDL text.
+//
+// Divisions, in order:
+//   - the reader: a cursor over IDL text that knows its blanks, comments and
+//     strings
+//   - attributes: the bracketed list before a declaration
+//   - declarations: interfaces, dispinterfaces, coclasses and the library
+//     block
+//   - the library: its identity and the interfaces that go into it
+//
+// Where this differs from Windows, and why:
+// - Windows reads a type library in the binary form MIDL compiles; here the
+//   library is its IDL text (see typelib.cpp), since no compiler of that
+//   form is at hand. Only what registration needs is understood: the
+//   library's attributes and the interfaces it declares or names; every
+//   other declaration is passed over up to its closing ";".
+// - The preprocessor is not run: "#" lines (#include, #define) are passed
+//   over, so an IDL file read here must not build declarations from macros.
 #include "platform/idlreader.h"
 
 #include "platform/chars.h"
@@ -13,33 +30,7 @@ namespace idl {
 
 namespace {
 
-struct Attribute {
-    std::string name;
-    std::string argument; // the raw text between the parentheses, if any
-};
-typedef std::vector<Attribute> Attributes;
-
-const Attribute* findAttribute(const Attributes& attributes, const char* name) {
-    for (const Attribute& attribute : attributes) {
-        if (attribute.name == name) {
-            return &attribute;
-        }
-    }
-    return nullptr;
-}
-
-std::string unquoted(const std::string& text) {
-    size_t begin = text.find_first_not_of(" \t\r\n");
-    size_t end = text.find_last_not_of(" \t\r\n");
-    if (begin == std::string::npos) {
-        return "";
-    }
-    std::string inner = text.substr(begin, end - begin + 1);
-    if (inner.size() >= 2 && inner.front() == '"' && inner.back() == '"') {
-        inner = inner.substr(1, inner.size() - 2);
-    }
-    return inner;
-}
+// --- the reader ----------------------------------------------------------------------------------
 
 // A cursor over the text that knows IDL's blanks, comments and strings.
 class Reader {
@@ -173,6 +164,36 @@ private:
     size_t pos_ = 0;
 };
 
+// --- attributes ----------------------------------------------------------------------------------
+
+struct Attribute {
+    std::string name;
+    std::string argument; // the raw text between the parentheses, if any
+};
+typedef std::vector<Attribute> Attributes;
+
+const Attribute* findAttribute(const Attributes& attributes, const char* name) {
+    for (const Attribute& attribute : attributes) {
+        if (attribute.name == name) {
+            return &attribute;
+        }
+    }
+    return nullptr;
+}
+
+std::string unquoted(const std::string& text) {
+    size_t begin = text.find_first_not_of(" \t\r\n");
+    size_t end = text.find_last_not_of(" \t\r\n");
+    if (begin == std::string::npos) {
+        return "";
+    }
+    std::string inner = text.substr(begin, end - begin + 1);
+    if (inner.size() >= 2 && inner.front() == '"' && inner.back() == '"') {
+        inner = inner.substr(1, inner.size() - 2);
+    }
+    return inner;
+}
+
 bool readAttributes(Reader& reader, Attributes& attributes) {
     if (!reader.take('[')) {
         return true;
@@ -193,6 +214,8 @@ bool readAttributes(Reader& reader, Attributes& attributes) {
     } while (reader.take(','));
     return reader.take(']');
 }
+
+// --- declarations --------------------------------------------------------------------------------
 
 struct Parsed {
     std::vector<Interface> declared;
@@ -328,6 +351,8 @@ bool readBlock(Reader& reader, Parsed& parsed, bool inLibrary) {
         }
     }
 }
+
+// --- the library ---------------------------------------------------------------------------------
 
 bool hasInterface(const std::vector<Interface>& interfaces, const std::string& name) {
     for (const Interface& known : interfaces) {

@@ -4,8 +4,8 @@
 // shutdown, getaddrinfo, ...) are the system's own. Where the Windows
 // signature differs (send, recv, getsockopt, setsockopt take char buffers
 // and int sizes), an overload with the Windows signature is declared here;
-// it wins overload resolution for calls written the Windows way. send never
-// raises SIGPIPE: Windows reports a closed peer as an error, not a signal.
+// it wins overload resolution for calls written the Windows way. Where the
+// calls differ from Windows, and why, is said in ws2_32.cpp.
 #pragma once
 
 #include "platform/wintypes.h"
