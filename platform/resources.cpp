@@ -11,8 +11,8 @@
 // Resources are a table in a section of the module's file (see
 // platform/resourcetable.h): found through the file's section headers, and
 // read from memory when the module is loaded, from the mapped file when it
-// is a data file. The module this code is linked into knows its own table
-// without reading its file.
+// is a data file. The module this code is linked into knows its own table,
+// if it was linked with one, without reading its file.
 //
 // Where this differs from Windows, and why:
 // - No executable format of POSIX carries Windows resources, so the build
@@ -68,14 +68,23 @@ bool openTable(const unsigned char* at, size_t available, TableView& view) {
     return true;
 }
 
+// The table of the module this code is linked into; null when none was
+// linked in.
+const ResourceTableHeader* ownTable() {
+    return &ownResourceTable != nullptr ? ownResourceTable : nullptr;
+}
+
 DWORD locateTable(HMODULE module, TableView& view) {
     if (module == nullptr) {
         module = MainProgramModule();
     }
-    const auto* own = reinterpret_cast<const unsigned char*>(ownResourceTable);
-    if (module == ModuleFromAddress(own)) {
-        return openTable(own, ownResourceTable->size, view) ? ERROR_SUCCESS
-                                                            : ERROR_RESOURCE_DATA_NOT_FOUND;
+    // A module without a table of its own is read from its file like any
+    // other, and has no resource section there either.
+    const ResourceTableHeader* own = ownTable();
+    if (own != nullptr && module == ModuleFromAddress(own)) {
+        return openTable(reinterpret_cast<const unsigned char*>(own), own->size, view)
+                   ? ERROR_SUCCESS
+                   : ERROR_RESOURCE_DATA_NOT_FOUND;
     }
     if (FindBuiltin(module) != nullptr) {
         return ERROR_RESOURCE_DATA_NOT_FOUND;

@@ -30,6 +30,10 @@ struct ResourceEntry {
 
 const uint32_t resourceIntegerFlag = 0x80000000u;
 
-// The table of the module this code is linked into (defined by the
-// generated file).
-__attribute__((visibility("hidden"))) extern const ResourceTableHeader* const ownResourceTable;
+// The table of the module this code is linked into, defined by the
+// generated file. The reference is weak, so that a module linked without a
+// table (a host, which has no resources of its own) links all the same: the
+// variable's address is then null, and the module has no resources. (The
+// generated definition is weak too; as the only one, it is the one used.)
+extern const ResourceTableHeader* const ownResourceTable
+    __attribute__((weak, visibility("hidden")));
