@@ -45,7 +45,7 @@
 #include <unordered_set>
 
 using registry::Key;
-using registry::sameName;
+using registry::SameName;
 using registry::Tree;
 using registry::Value;
 
@@ -53,12 +53,12 @@ using registry::Value;
 
 namespace {
 
-const REGSAM genericRead = 0x80000000u;
-const REGSAM genericWrite = 0x40000000u;
-const REGSAM genericAll = 0x10000000u;
+const REGSAM GenericRead = 0x80000000u;
+const REGSAM GenericWrite = 0x40000000u;
+const REGSAM GenericAll = 0x10000000u;
 
-const size_t maxKeyNameLength = 255;
-const size_t maxValueNameLength = 16383;
+const size_t MaxKeyNameLength = 255;
+const size_t MaxValueNameLength = 16383;
 
 struct OpenKey {
     int root;
@@ -87,13 +87,13 @@ std::unordered_set<OpenKey*>& openKeys() {
 // Generic rights mean the key rights they stand for; MAXIMUM_ALLOWED is
 // everything, as no key here has a security descriptor that limits it.
 REGSAM effectiveAccess(REGSAM access) {
-    if (access & (MAXIMUM_ALLOWED | genericAll)) {
+    if (access & (MAXIMUM_ALLOWED | GenericAll)) {
         access |= KEY_ALL_ACCESS;
     }
-    if (access & genericRead) {
+    if (access & GenericRead) {
         access |= KEY_READ;
     }
-    if (access & genericWrite) {
+    if (access & GenericWrite) {
         access |= KEY_WRITE;
     }
     return access;
@@ -161,7 +161,7 @@ void markDeleted(int root, const std::vector<std::string>& path, bool onlyBelow 
         }
         bool below = true;
         for (size_t i = 0; i < path.size() && below; ++i) {
-            below = sameName(open->path[i], path[i]);
+            below = SameName(open->path[i], path[i]);
         }
         open->deleted = open->deleted || below;
     }
@@ -190,7 +190,7 @@ LONG splitPath(LPCSTR text, std::vector<std::string>& parts) {
         if (part.empty()) {
             return ERROR_BAD_PATHNAME;
         }
-        if (!validName(part, maxKeyNameLength)) {
+        if (!validName(part, MaxKeyNameLength)) {
             return ERROR_INVALID_PARAMETER;
         }
         parts.push_back(part);
@@ -216,7 +216,7 @@ LONG resolveBelow(HKEY key, LPCSTR subKey, KeyRef& ref, std::vector<std::string>
 Key* findKey(Tree& tree, int root, const std::vector<std::string>& path) {
     Key* key = &tree.roots[root];
     for (size_t i = 0; i < path.size() && key != nullptr; ++i) {
-        key = key->findSubkey(path[i]);
+        key = key->FindSubkey(path[i]);
     }
     return key;
 }
@@ -241,7 +241,7 @@ template <typename Read> LSTATUS readKey(HKEY handle, REGSAM needed, Read read) 
         FILETIME modified{};
         LONG status = resolve(handle, ref, needed);
         if (status == ERROR_SUCCESS) {
-            status = registry::load(tree, &modified);
+            status = registry::Load(tree, &modified);
         }
         if (status != ERROR_SUCCESS) {
             return status;
@@ -254,7 +254,7 @@ template <typename Read> LSTATUS readKey(HKEY handle, REGSAM needed, Read read) 
 // Changes the registry through `change`, which gets the key `ref` names;
 // that key must still be there.
 template <typename Change> LONG updateKey(const KeyRef& ref, Change change) {
-    return registry::update([&](Tree& tree, bool& changed) -> LONG {
+    return registry::Update([&](Tree& tree, bool& changed) -> LONG {
         Key* key = findKey(tree, ref.root, ref.path);
         return key != nullptr ? change(tree, *key, changed) : ERROR_KEY_DELETED;
     });
@@ -320,9 +320,9 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, RE
             // The names as stored, which may differ from `subKey` in case.
             Key* current = &tree.roots[ref.root];
             for (std::string& part : path) {
-                Key* next = current->findSubkey(part);
+                Key* next = current->FindSubkey(part);
                 if (next == nullptr) {
-                    next = &current->addSubkey(part);
+                    next = &current->AddSubkey(part);
                     created = true;
                 }
                 part = next->name;
@@ -353,7 +353,7 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
         Tree tree;
         LONG status = resolveBelow(key, subKey, ref, path);
         if (status == ERROR_SUCCESS) {
-            status = registry::load(tree, nullptr);
+            status = registry::Load(tree, nullptr);
         }
         if (status != ERROR_SUCCESS) {
             return status;
@@ -363,7 +363,7 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
         }
         Key* current = &tree.roots[ref.root];
         for (std::string& part : path) {
-            current = current->findSubkey(part);
+            current = current->FindSubkey(part);
             if (current == nullptr) {
                 return ERROR_FILE_NOT_FOUND;
             }
@@ -398,7 +398,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
         KeyRef ref;
         std::string name = valueName == nullptr ? "" : valueName;
         LONG status = resolve(key, ref, KEY_SET_VALUE);
-        if (status == ERROR_SUCCESS && !validName(name, maxValueNameLength)) {
+        if (status == ERROR_SUCCESS && !validName(name, MaxValueNameLength)) {
             status = ERROR_INVALID_PARAMETER;
         }
         if (status != ERROR_SUCCESS) {
@@ -406,7 +406,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
         }
         std::vector<BYTE> bytes(data, data + size);
         return updateKey(ref, [&](Tree&, Key& target, bool& changed) -> LONG {
-            Value* value = target.findValue(name);
+            Value* value = target.FindValue(name);
             if (value == nullptr) {
                 target.values.push_back(Value{name, type, bytes});
                 changed = true;
@@ -426,7 +426,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBY
         return ERROR_INVALID_PARAMETER;
     }
     return readKey(key, KEY_QUERY_VALUE, [&](Key& target, const FILETIME&) -> LSTATUS {
-        Value* value = target.findValue(valueName == nullptr ? "" : valueName);
+        Value* value = target.FindValue(valueName == nullptr ? "" : valueName);
         return value == nullptr ? ERROR_FILE_NOT_FOUND : copyData(*value, type, data, size);
     });
 }
@@ -440,7 +440,7 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
         }
         std::string name = valueName == nullptr ? "" : valueName;
         return updateKey(ref, [&](Tree&, Key& target, bool& changed) -> LONG {
-            changed = target.removeValue(name);
+            changed = target.RemoveValue(name);
             return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
         });
     });
@@ -460,14 +460,14 @@ LSTATUS deleteKey(const KeyRef& ref, std::vector<std::string> path, bool wholeTr
     path.pop_back();
     LONG status = updateKey(ref, [&](Tree& tree, Key&, bool& changed) -> LONG {
         Key* parent = findKey(tree, ref.root, path);
-        Key* target = parent == nullptr ? nullptr : parent->findSubkey(name);
+        Key* target = parent == nullptr ? nullptr : parent->FindSubkey(name);
         if (target == nullptr) {
             return ERROR_FILE_NOT_FOUND;
         }
         if (!wholeTree && !target->subkeys.empty()) {
             return ERROR_ACCESS_DENIED;
         }
-        changed = parent->removeSubkey(name);
+        changed = parent->RemoveSubkey(name);
         return ERROR_SUCCESS;
     });
     if (status == ERROR_SUCCESS) {
@@ -605,7 +605,7 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD,
 
 HANDLE BeginRegistryInstallation() {
     try {
-        int lock = registry::lockInstallation();
+        int lock = registry::LockInstallation();
         return lock >= 0 ? new int(lock) : nullptr;
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -22,13 +22,13 @@ namespace {
 
 // Windows-1252 bytes 0x80..0x9F; the five bytes the code page leaves undefined
 // map to the C1 control of the same value, as Windows maps them.
-const char16_t cp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+const char16_t Cp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 char16_t cp1252ToUnicode(unsigned char byte) {
-    return (byte >= 0x80 && byte < 0xA0) ? cp1252High[byte - 0x80] : char16_t(byte);
+    return (byte >= 0x80 && byte < 0xA0) ? Cp1252High[byte - 0x80] : char16_t(byte);
 }
 
 // The byte for a code point, or -1 when Windows-1252 has none.
@@ -37,7 +37,7 @@ int unicodeToCp1252(char32_t codePoint) {
         return int(codePoint);
     }
     for (int i = 0; i < 32; ++i) {
-        if (cp1252High[i] == codePoint) {
+        if (Cp1252High[i] == codePoint) {
             return 0x80 + i;
         }
     }
@@ -110,8 +110,8 @@ char32_t decodeUtf8(const unsigned char* in, int count, int& i) {
         }
         cp = (cp << 6) | (in[i + k] & 0x3F);
     }
-    static const char32_t smallest[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    static const char32_t SmallestOfLength[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < SmallestOfLength[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
         ++i;
         return 0xFFFD;
     }
@@ -136,7 +136,7 @@ template <typename Unit> struct OutputSink {
     int size; // 0: only count
     int written = 0;
     bool overflow = false;
-    void put(Unit unit) {
+    void Put(Unit unit) {
         if (size != 0) {
             if (written >= size) {
                 overflow = true;
@@ -168,16 +168,16 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
             char bytes[4];
             int n = encodeUtf8(cp, bytes);
             for (int k = 0; k < n; ++k) {
-                out.put(bytes[k]);
+                out.Put(bytes[k]);
             }
             continue;
         }
         int byte = unicodeToCp1252(cp);
         if (byte < 0) {
             usedDefault = true;
-            out.put(replacement);
+            out.Put(replacement);
         } else {
-            out.put(char(byte));
+            out.Put(char(byte));
         }
     }
     if (usedDefaultChar != nullptr) {
@@ -202,15 +202,15 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiCount
     OutputSink<WCHAR> out{wide, wideSize};
     for (int i = 0; i < count && !out.overflow;) {
         if (codePage != CP_UTF8) {
-            out.put(cp1252ToUnicode(bytes[i++]));
+            out.Put(cp1252ToUnicode(bytes[i++]));
             continue;
         }
         char32_t cp = decodeUtf8(bytes, count, i);
         if (cp >= 0x10000) {
-            out.put(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
-            out.put(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            out.Put(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
+            out.Put(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
         } else {
-            out.put(char16_t(cp));
+            out.Put(char16_t(cp));
         }
     }
     if (out.overflow) {

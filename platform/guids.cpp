@@ -25,12 +25,13 @@ const IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0,
 // --- GUIDs as text -------------------------------------------------------------------------------
 
 bool ParseGuid(const std::string& digits, GUID& guid) {
-    static const size_t dashes[] = {8, 13, 18, 23};
+    static const size_t DashPositions[] = {8, 13, 18, 23};
     if (digits.size() != 36) {
         return false;
     }
     for (size_t i = 0; i < digits.size(); ++i) {
-        bool dash = i == dashes[0] || i == dashes[1] || i == dashes[2] || i == dashes[3];
+        bool dash = i == DashPositions[0] || i == DashPositions[1] || i == DashPositions[2] ||
+                    i == DashPositions[3];
         if (dash ? digits[i] != '-' : HexDigitValue(digits[i]) < 0) {
             return false;
         }

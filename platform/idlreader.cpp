@@ -35,58 +35,58 @@ namespace {
 // A cursor over the text that knows IDL's blanks, comments and strings.
 class Reader {
 public:
-    explicit Reader(const std::string& text) : text_(text) {}
+    explicit Reader(const std::string& source) : text(source) {}
 
-    bool atEnd() {
-        skipBlanks();
-        return pos_ >= text_.size();
+    bool AtEnd() {
+        SkipBlanks();
+        return pos >= text.size();
     }
 
     // Consumes `c` if it is the next character after blanks.
-    bool take(char c) {
-        skipBlanks();
-        if (pos_ < text_.size() && text_[pos_] == c) {
-            ++pos_;
+    bool Take(char c) {
+        SkipBlanks();
+        if (pos < text.size() && text[pos] == c) {
+            ++pos;
             return true;
         }
         return false;
     }
 
-    bool peek(char c) {
-        skipBlanks();
-        return pos_ < text_.size() && text_[pos_] == c;
+    bool Peek(char c) {
+        SkipBlanks();
+        return pos < text.size() && text[pos] == c;
     }
 
-    // An identifier, or the empty text when none comes next.
-    std::string identifier() {
-        skipBlanks();
-        size_t start = pos_;
-        while (pos_ < text_.size() &&
-               (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) {
-            ++pos_;
+    // An Identifier, or the empty text when none comes next.
+    std::string Identifier() {
+        SkipBlanks();
+        size_t start = pos;
+        while (pos < text.size() &&
+               (std::isalnum(static_cast<unsigned char>(text[pos])) || text[pos] == '_')) {
+            ++pos;
         }
-        return text_.substr(start, pos_ - start);
+        return text.substr(start, pos - start);
     }
 
     // The text up to the `close` that balances an `open` just consumed,
     // which is consumed too; strings and nested pairs are passed over.
-    bool balanced(char open, char close, std::string* inner) {
-        size_t start = pos_;
+    bool Balanced(char open, char close, std::string* inner) {
+        size_t start = pos;
         int depth = 1;
-        while (pos_ < text_.size()) {
-            char c = text_[pos_];
+        while (pos < text.size()) {
+            char c = text[pos];
             if (c == '"') {
-                if (!skipString()) {
+                if (!SkipString()) {
                     return false;
                 }
                 continue;
             }
-            ++pos_;
+            ++pos;
             if (c == open) {
                 ++depth;
             } else if (c == close && --depth == 0) {
                 if (inner != nullptr) {
-                    *inner = text_.substr(start, pos_ - 1 - start);
+                    *inner = text.substr(start, pos - 1 - start);
                 }
                 return true;
             }
@@ -96,26 +96,26 @@ public:
 
     // Passes over a declaration up to its ";" (or the "}" that ends the
     // enclosing block, which is left in place).
-    bool skipDeclaration() {
-        while (!atEnd()) {
-            char c = text_[pos_];
+    bool SkipDeclaration() {
+        while (!AtEnd()) {
+            char c = text[pos];
             if (c == ';') {
-                ++pos_;
+                ++pos;
                 return true;
             }
             if (c == '}') {
                 return true;
             }
             if (c == '"') {
-                if (!skipString()) {
+                if (!SkipString()) {
                     return false;
                 }
                 continue;
             }
-            ++pos_;
-            if ((c == '{' && !balanced('{', '}', nullptr)) ||
-                (c == '(' && !balanced('(', ')', nullptr)) ||
-                (c == '[' && !balanced('[', ']', nullptr))) {
+            ++pos;
+            if ((c == '{' && !Balanced('{', '}', nullptr)) ||
+                (c == '(' && !Balanced('(', ')', nullptr)) ||
+                (c == '[' && !Balanced('[', ']', nullptr))) {
                 return false;
             }
         }
@@ -123,45 +123,45 @@ public:
     }
 
 private:
-    void skipBlanks() {
-        while (pos_ < text_.size()) {
-            char c = text_[pos_];
+    void SkipBlanks() {
+        while (pos < text.size()) {
+            char c = text[pos];
             if (std::isspace(static_cast<unsigned char>(c))) {
-                ++pos_;
-            } else if (text_.compare(pos_, 2, "//") == 0 || (c == '#' && atLineStart())) {
-                pos_ = text_.find('\n', pos_);
-                pos_ = pos_ == std::string::npos ? text_.size() : pos_;
-            } else if (text_.compare(pos_, 2, "/*") == 0) {
-                size_t end = text_.find("*/", pos_ + 2);
-                pos_ = end == std::string::npos ? text_.size() : end + 2;
+                ++pos;
+            } else if (text.compare(pos, 2, "//") == 0 || (c == '#' && AtLineStart())) {
+                pos = text.find('\n', pos);
+                pos = pos == std::string::npos ? text.size() : pos;
+            } else if (text.compare(pos, 2, "/*") == 0) {
+                size_t end = text.find("*/", pos + 2);
+                pos = end == std::string::npos ? text.size() : end + 2;
             } else {
                 return;
             }
         }
     }
 
-    bool atLineStart() const {
-        size_t before = pos_;
-        while (before > 0 && IsBlank(text_[before - 1])) {
+    bool AtLineStart() const {
+        size_t before = pos;
+        while (before > 0 && IsBlank(text[before - 1])) {
             --before;
         }
-        return before == 0 || text_[before - 1] == '\n';
+        return before == 0 || text[before - 1] == '\n';
     }
 
-    bool skipString() {
-        for (++pos_; pos_ < text_.size(); ++pos_) {
-            if (text_[pos_] == '\\') {
-                ++pos_;
-            } else if (text_[pos_] == '"') {
-                ++pos_;
+    bool SkipString() {
+        for (++pos; pos < text.size(); ++pos) {
+            if (text[pos] == '\\') {
+                ++pos;
+            } else if (text[pos] == '"') {
+                ++pos;
                 return true;
             }
         }
         return false;
     }
 
-    const std::string& text_;
-    size_t pos_ = 0;
+    const std::string& text;
+    size_t pos = 0;
 };
 
 // --- attributes ----------------------------------------------------------------------------------
@@ -195,24 +195,24 @@ std::string unquoted(const std::string& text) {
 }
 
 bool readAttributes(Reader& reader, Attributes& attributes) {
-    if (!reader.take('[')) {
+    if (!reader.Take('[')) {
         return true;
     }
     do {
-        if (reader.peek(']')) {
+        if (reader.Peek(']')) {
             break;
         }
         Attribute attribute;
-        attribute.name = reader.identifier();
+        attribute.name = reader.Identifier();
         if (attribute.name.empty()) {
             return false;
         }
-        if (reader.take('(') && !reader.balanced('(', ')', &attribute.argument)) {
+        if (reader.Take('(') && !reader.Balanced('(', ')', &attribute.argument)) {
             return false;
         }
         attributes.push_back(std::move(attribute));
-    } while (reader.take(','));
-    return reader.take(']');
+    } while (reader.Take(','));
+    return reader.Take(']');
 }
 
 // --- declarations --------------------------------------------------------------------------------
@@ -230,24 +230,24 @@ bool readBlock(Reader& reader, Parsed& parsed, bool inLibrary);
 bool readInterface(Reader& reader, const Attributes& attributes, bool dispatch, Parsed& parsed,
                    bool inLibrary) {
     Interface declared;
-    declared.name = reader.identifier();
+    declared.name = reader.Identifier();
     declared.dispatch = dispatch;
     if (declared.name.empty()) {
         return false;
     }
-    if (reader.take(';')) { // a forward declaration
+    if (reader.Take(';')) { // a forward declaration
         if (inLibrary) {
             parsed.named.push_back(declared.name);
         }
         return true;
     }
-    if (reader.take(':') && reader.identifier().empty()) {
+    if (reader.Take(':') && reader.Identifier().empty()) {
         return false;
     }
-    if (!reader.take('{') || !reader.balanced('{', '}', nullptr)) {
+    if (!reader.Take('{') || !reader.Balanced('{', '}', nullptr)) {
         return false;
     }
-    reader.take(';');
+    reader.Take(';');
     const Attribute* uuid = findAttribute(attributes, "uuid");
     if (uuid == nullptr || !ParseGuid(unquoted(uuid->argument), declared.iid)) {
         return false;
@@ -259,33 +259,33 @@ bool readInterface(Reader& reader, const Attributes& attributes, bool dispatch, 
 }
 
 bool readCoclass(Reader& reader, Parsed& parsed, bool inLibrary) {
-    if (reader.identifier().empty() || !reader.take('{')) {
+    if (reader.Identifier().empty() || !reader.Take('{')) {
         return false;
     }
-    while (!reader.take('}')) {
+    while (!reader.Take('}')) {
         Attributes ignored;
         if (!readAttributes(reader, ignored)) {
             return false;
         }
-        std::string kind = reader.identifier();
-        std::string name = reader.identifier();
-        if ((kind != "interface" && kind != "dispinterface") || name.empty() || !reader.take(';')) {
+        std::string kind = reader.Identifier();
+        std::string name = reader.Identifier();
+        if ((kind != "interface" && kind != "dispinterface") || name.empty() || !reader.Take(';')) {
             return false;
         }
         if (inLibrary) {
             parsed.named.push_back(name);
         }
     }
-    reader.take(';');
+    reader.Take(';');
     return true;
 }
 
 bool readLibrary(Reader& reader, const Attributes& attributes, Parsed& parsed) {
     Library& library = parsed.library;
-    library.name = reader.identifier();
+    library.name = reader.Identifier();
     const Attribute* uuid = findAttribute(attributes, "uuid");
     if (parsed.haveLibrary || library.name.empty() || uuid == nullptr ||
-        !ParseGuid(unquoted(uuid->argument), library.guid) || !reader.take('{')) {
+        !ParseGuid(unquoted(uuid->argument), library.guid) || !reader.Take('{')) {
         return false;
     }
     parsed.haveLibrary = true;
@@ -316,24 +316,24 @@ bool readLibrary(Reader& reader, const Attributes& attributes, Parsed& parsed) {
     if (!readBlock(reader, parsed, true)) {
         return false;
     }
-    reader.take(';');
+    reader.Take(';');
     return true;
 }
 
 // Declarations up to the end of the text, or in a library up to its "}".
 bool readBlock(Reader& reader, Parsed& parsed, bool inLibrary) {
     for (;;) {
-        if (reader.atEnd()) {
+        if (reader.AtEnd()) {
             return !inLibrary;
         }
-        if (inLibrary && reader.take('}')) {
+        if (inLibrary && reader.Take('}')) {
             return true;
         }
         Attributes attributes;
         if (!readAttributes(reader, attributes)) {
             return false;
         }
-        std::string keyword = reader.identifier();
+        std::string keyword = reader.Identifier();
         bool ok = true;
         if (keyword == "library") {
             ok = !inLibrary && readLibrary(reader, attributes, parsed);
@@ -341,10 +341,10 @@ bool readBlock(Reader& reader, Parsed& parsed, bool inLibrary) {
             ok = readInterface(reader, attributes, keyword == "dispinterface", parsed, inLibrary);
         } else if (keyword == "coclass") {
             ok = readCoclass(reader, parsed, inLibrary);
-        } else if (keyword.empty() && reader.peek('}')) {
+        } else if (keyword.empty() && reader.Peek('}')) {
             ok = false; // a "}" that closes nothing
         } else {
-            ok = reader.skipDeclaration();
+            ok = reader.SkipDeclaration();
         }
         if (!ok) {
             return false;
@@ -365,7 +365,7 @@ bool hasInterface(const std::vector<Interface>& interfaces, const std::string& n
 
 } // namespace
 
-bool read(const std::string& text, Library& library) {
+bool Read(const std::string& text, Library& library) {
     Reader reader(text);
     Parsed parsed;
     if (!readBlock(reader, parsed, false) || !parsed.haveLibrary) {

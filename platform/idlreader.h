@@ -35,6 +35,6 @@ struct Library {
 };
 
 // False when the text holds no library block with a uuid, or is not IDL.
-bool read(const std::string& text, Library& library);
+bool Read(const std::string& text, Library& library);
 
 } // namespace idl

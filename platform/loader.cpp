@@ -197,12 +197,12 @@ namespace {
 
 // Only the functions the system looks up at run time; the others it calls
 // are linked directly.
-const BuiltinExport oleaut32Exports[] = {
+const BuiltinExport Oleaut32Exports[] = {
     {"UnRegisterTypeLib", reinterpret_cast<FARPROC>(&UnRegisterTypeLib)},
 };
 
-const BuiltinLibrary builtinLibraries[] = {
-    {"oleaut32.dll", oleaut32Exports, sizeof oleaut32Exports / sizeof oleaut32Exports[0]},
+const BuiltinLibrary BuiltinLibraries[] = {
+    {"oleaut32.dll", Oleaut32Exports, sizeof Oleaut32Exports / sizeof Oleaut32Exports[0]},
 };
 
 HMODULE builtinHandle(const BuiltinLibrary& library) {
@@ -211,7 +211,7 @@ HMODULE builtinHandle(const BuiltinLibrary& library) {
 
 // "oleaut32.dll" or "oleaut32", in any case.
 const BuiltinLibrary* findBuiltinByName(LPCSTR name) {
-    for (const BuiltinLibrary& library : builtinLibraries) {
+    for (const BuiltinLibrary& library : BuiltinLibraries) {
         std::string bare(library.fileName, std::strlen(library.fileName) - 4);
         if (lstrcmpiA(name, library.fileName) == 0 || lstrcmpiA(name, bare.c_str()) == 0) {
             return &library;
@@ -223,7 +223,7 @@ const BuiltinLibrary* findBuiltinByName(LPCSTR name) {
 } // namespace
 
 const BuiltinLibrary* FindBuiltin(HMODULE module) {
-    for (const BuiltinLibrary& library : builtinLibraries) {
+    for (const BuiltinLibrary& library : BuiltinLibraries) {
         if (builtinHandle(library) == module) {
             return &library;
         }

@@ -1,7 +1,7 @@
 // The platform layer's own files: read whole, or mapped, the POSIX way.
 //
 // Divisions, in order:
-//   - reading whole files: readFileText
+//   - reading whole files: ReadFileText
 //   - mapping: MappedFile
 //
 // Where this differs from Windows, and why:
@@ -33,16 +33,16 @@ FILETIME fileTimeOf(const struct stat& info) {
 
 } // namespace
 
-LONG readFileText(const std::string& path, std::string& text, FILETIME* modified, size_t limit) {
+LONG ReadFileText(const std::string& path, std::string& text, FILETIME* modified, size_t limit) {
     if (modified != nullptr) {
         *modified = FILETIME{0, 0};
     }
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.valid()) {
+    if (!file.Valid()) {
         return (errno == ENOENT || errno == ENOTDIR) ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
     }
     struct stat info {};
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return ERROR_CANTREAD;
     }
     if (modified != nullptr) {
@@ -50,7 +50,7 @@ LONG readFileText(const std::string& path, std::string& text, FILETIME* modified
     }
     char buffer[8192];
     while (limit > 0) {
-        ssize_t got = read(file.get(), buffer, std::min(limit, sizeof buffer));
+        ssize_t got = read(file.Get(), buffer, std::min(limit, sizeof buffer));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -76,12 +76,12 @@ MappedFile::~MappedFile() {
 
 DWORD MappedFile::Map(const char* path) {
     FileDescriptor file(open(path, O_RDONLY | O_CLOEXEC));
-    if (!file.valid()) {
+    if (!file.Valid()) {
         return ERROR_FILE_NOT_FOUND;
     }
     struct stat info {};
-    if (fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        void* mapped = mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, file.get(), 0);
+    if (fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        void* mapped = mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, file.Get(), 0);
         if (mapped != MAP_FAILED) {
             data = static_cast<unsigned char*>(mapped);
             size = size_t(info.st_size);

@@ -60,7 +60,7 @@ std::string homeFolder() {
 
 } // namespace
 
-std::string filePath() {
+std::string FilePath() {
     const char* named = std::getenv("HOLLIN_REGISTRY");
     if (named != nullptr && *named != '\0') {
         return named;
@@ -95,20 +95,20 @@ int lockBeside(const std::string& path, const char* suffix) {
         return -1;
     }
     FileDescriptor lock(open((path + suffix).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    while (lock.valid() && flock(lock.get(), LOCK_EX) != 0) {
+    while (lock.Valid() && flock(lock.Get(), LOCK_EX) != 0) {
         if (errno != EINTR) {
             return -1;
         }
     }
-    return lock.release();
+    return lock.Release();
 }
 
 } // namespace
 
 // A lock file of its own: the write lock is taken and given up by every
 // change inside the registration.
-int lockInstallation() {
-    return lockBeside(filePath(), ".install");
+int LockInstallation() {
+    return lockBeside(FilePath(), ".install");
 }
 
 // --- reading -------------------------------------------------------------------------------------
@@ -117,20 +117,20 @@ namespace {
 
 LONG loadFrom(const std::string& path, Tree& tree, FILETIME* modified) {
     std::string text;
-    LONG result = readFileText(path, text, modified);
+    LONG result = ReadFileText(path, text, modified);
     if (result == ERROR_FILE_NOT_FOUND) {
         return ERROR_SUCCESS; // no file yet: an empty registry
     }
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    return parse(text, tree) ? ERROR_SUCCESS : ERROR_BADDB;
+    return Parse(text, tree) ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
 } // namespace
 
-LONG load(Tree& tree, FILETIME* modified) {
-    return loadFrom(filePath(), tree, modified);
+LONG Load(Tree& tree, FILETIME* modified) {
+    return loadFrom(FilePath(), tree, modified);
 }
 
 // --- changing ------------------------------------------------------------------------------------
@@ -160,14 +160,14 @@ LONG replaceFile(const std::string& path, const std::string& text) {
     std::string temporary = path + ".tmp." + std::to_string(getpid()) + "." +
                             std::to_string(temporaryCounter.fetch_add(1));
     FileDescriptor file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!file.valid()) {
+    if (!file.Valid()) {
         return ERROR_CANTWRITE;
     }
     struct stat old {};
     bool written =
-        (stat(path.c_str(), &old) != 0 || fchmod(file.get(), old.st_mode & 07777) == 0) &&
-        writeAll(file.get(), text) && fsync(file.get()) == 0;
-    written = close(file.release()) == 0 && written;
+        (stat(path.c_str(), &old) != 0 || fchmod(file.Get(), old.st_mode & 07777) == 0) &&
+        writeAll(file.Get(), text) && fsync(file.Get()) == 0;
+    written = close(file.Release()) == 0 && written;
     if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
         unlink(temporary.c_str());
         return ERROR_CANTWRITE;
@@ -177,10 +177,10 @@ LONG replaceFile(const std::string& path, const std::string& text) {
 
 } // namespace
 
-LONG update(const std::function<LONG(Tree& tree, bool& changed)>& change) {
-    std::string path = filePath();
+LONG Update(const std::function<LONG(Tree& tree, bool& changed)>& change) {
+    std::string path = FilePath();
     FileDescriptor lock(lockBeside(path, ".lock"));
-    if (!lock.valid()) {
+    if (!lock.Valid()) {
         return ERROR_CANTWRITE;
     }
     Tree tree;
@@ -190,7 +190,7 @@ LONG update(const std::function<LONG(Tree& tree, bool& changed)>& change) {
         result = change(tree, changed);
     }
     if (result == ERROR_SUCCESS && changed) {
-        result = replaceFile(path, format(tree));
+        result = replaceFile(path, Format(tree));
     }
     return result;
 }

@@ -30,7 +30,7 @@ namespace registry {
 
 namespace {
 
-const char* const rootNames[RootCount] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
+const char* const RootNames[RootCount] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
                                           "HKEY_LOCAL_MACHINE", "HKEY_USERS",
                                           "HKEY_CURRENT_CONFIG"};
 
@@ -131,10 +131,10 @@ void appendKey(std::string& out, std::string& path, const Key& key, bool isRoot)
 
 } // namespace
 
-std::string format(const Tree& tree) {
+std::string Format(const Tree& tree) {
     std::string out = "REGEDIT4\n\n";
     for (int root = 0; root < RootCount; ++root) {
-        std::string path = rootNames[root];
+        std::string path = RootNames[root];
         appendKey(out, path, tree.roots[root], true);
     }
     return out;
@@ -216,7 +216,7 @@ bool parseHexList(const std::string& text, std::vector<BYTE>& data) {
 
 bool startsWithNoCase(const std::string& text, const char* prefix, size_t& length) {
     length = std::char_traits<char>::length(prefix);
-    return text.size() >= length && sameName(text.substr(0, length), prefix);
+    return text.size() >= length && SameName(text.substr(0, length), prefix);
 }
 
 bool parseData(const std::string& text, Value& value) {
@@ -268,7 +268,7 @@ Key* parseSection(const std::string& line, Tree& tree) {
     std::string rootText = path.substr(0, end);
     Key* key = nullptr;
     for (int root = 0; root < RootCount; ++root) {
-        if (sameName(rootText, rootNames[root])) {
+        if (SameName(rootText, RootNames[root])) {
             key = &tree.roots[root];
         }
     }
@@ -276,7 +276,7 @@ Key* parseSection(const std::string& line, Tree& tree) {
         size_t start = end + 1;
         end = path.find('\\', start);
         std::string name = path.substr(start, end - start);
-        key = name.empty() ? nullptr : &key->addSubkey(name);
+        key = name.empty() ? nullptr : &key->AddSubkey(name);
     }
     return key;
 }
@@ -300,7 +300,7 @@ bool parseValueLine(const std::vector<std::string>& lines, size_t& line, Key& ke
     if (pos >= text.size() || text[pos] != '=' || !parseData(text.substr(pos + 1), value)) {
         return false;
     }
-    if (Value* existing = key.findValue(value.name)) {
+    if (Value* existing = key.FindValue(value.name)) {
         *existing = std::move(value);
     } else {
         key.values.push_back(std::move(value));
@@ -324,7 +324,7 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 } // namespace
 
-bool parse(const std::string& text, Tree& tree) {
+bool Parse(const std::string& text, Tree& tree) {
     std::vector<std::string> lines = splitLines(text);
     size_t line = 0;
     while (line < lines.size() && trimmed(lines[line]).empty()) {

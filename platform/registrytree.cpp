@@ -21,7 +21,7 @@ namespace registry {
 
 // --- names ---------------------------------------------------------------------------------------
 
-bool sameName(const std::string& a, const std::string& b) {
+bool SameName(const std::string& a, const std::string& b) {
     return lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
@@ -39,19 +39,19 @@ std::vector<std::unique_ptr<Key>>::const_iterator
 subkeyPosition(const std::vector<std::unique_ptr<Key>>& subkeys, const std::string& name,
                bool& found) {
     auto at = std::lower_bound(subkeys.begin(), subkeys.end(), name, lessName);
-    found = at != subkeys.end() && sameName((*at)->name, name);
+    found = at != subkeys.end() && SameName((*at)->name, name);
     return at;
 }
 
 } // namespace
 
-Key* Key::findSubkey(const std::string& subName) const {
+Key* Key::FindSubkey(const std::string& subName) const {
     bool found = false;
     auto at = subkeyPosition(subkeys, subName, found);
     return found ? at->get() : nullptr;
 }
 
-Key& Key::addSubkey(const std::string& subName) {
+Key& Key::AddSubkey(const std::string& subName) {
     bool found = false;
     auto at = subkeyPosition(subkeys, subName, found);
     if (found) {
@@ -62,7 +62,7 @@ Key& Key::addSubkey(const std::string& subName) {
     return **subkeys.insert(at, std::move(key));
 }
 
-bool Key::removeSubkey(const std::string& subName) {
+bool Key::RemoveSubkey(const std::string& subName) {
     bool found = false;
     auto at = subkeyPosition(subkeys, subName, found);
     if (found) {
@@ -71,17 +71,17 @@ bool Key::removeSubkey(const std::string& subName) {
     return found;
 }
 
-Value* Key::findValue(const std::string& valueName) {
+Value* Key::FindValue(const std::string& valueName) {
     for (Value& value : values) {
-        if (sameName(value.name, valueName)) {
+        if (SameName(value.name, valueName)) {
             return &value;
         }
     }
     return nullptr;
 }
 
-bool Key::removeValue(const std::string& valueName) {
-    Value* value = findValue(valueName);
+bool Key::RemoveValue(const std::string& valueName) {
+    Value* value = FindValue(valueName);
     if (value != nullptr) {
         values.erase(values.begin() + (value - values.data()));
     }

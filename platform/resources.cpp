@@ -40,12 +40,12 @@ struct TableView {
     const unsigned char* base = nullptr;
     size_t size = 0;
 
-    uint32_t count() const {
+    uint32_t Count() const {
         ResourceTableHeader header;
         std::memcpy(&header, base, sizeof header);
         return header.count;
     }
-    const ResourceEntry* entries() const {
+    const ResourceEntry* Entries() const {
         return reinterpret_cast<const ResourceEntry*>(base + sizeof(ResourceTableHeader));
     }
 };
@@ -71,7 +71,7 @@ bool openTable(const unsigned char* at, size_t available, TableView& view) {
 // The table of the module this code is linked into; null when none was
 // linked in.
 const ResourceTableHeader* ownTable() {
-    return &ownResourceTable != nullptr ? ownResourceTable : nullptr;
+    return &OwnResourceTable != nullptr ? OwnResourceTable : nullptr;
 }
 
 DWORD locateTable(HMODULE module, TableView& view) {
@@ -125,7 +125,7 @@ bool sameIdentifier(const TableView& view, uint32_t field, LPCSTR wanted) {
         number = std::strtoul(wanted + 1, &end, 10);
         wantsNumber = *end == '\0' && number <= 0xFFFF;
     }
-    if (field & resourceIntegerFlag) {
+    if (field & ResourceIntegerFlag) {
         return wantsNumber && (field & 0xFFFF) == number;
     }
     if (wantsNumber || field >= view.size) {
@@ -137,8 +137,8 @@ bool sameIdentifier(const TableView& view, uint32_t field, LPCSTR wanted) {
 
 // The entry a resource handle points at, if it is one of the table's.
 const ResourceEntry* entryOf(const TableView& view, HRSRC resource) {
-    const ResourceEntry* entries = view.entries();
-    for (uint32_t i = 0; i < view.count(); ++i) {
+    const ResourceEntry* entries = view.Entries();
+    for (uint32_t i = 0; i < view.Count(); ++i) {
         if (reinterpret_cast<const void*>(&entries[i]) == resource) {
             return &entries[i];
         }
@@ -176,8 +176,8 @@ HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
             return Fail(error, HRSRC(nullptr));
         }
         bool typeFound = false;
-        const ResourceEntry* entries = view.entries();
-        for (uint32_t i = 0; i < view.count(); ++i) {
+        const ResourceEntry* entries = view.Entries();
+        for (uint32_t i = 0; i < view.Count(); ++i) {
             if (!sameIdentifier(view, entries[i].type, type)) {
                 continue;
             }

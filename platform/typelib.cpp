@@ -142,17 +142,17 @@ HRESULT LoadTypeLib(const OLECHAR* file, ITypeLib** typeLibrary) {
         // A module carries its library as a resource; any other file is the
         // library's text itself.
         std::string head;
-        if (readFileText(path, head, nullptr, SELFMAG) != ERROR_SUCCESS) {
+        if (ReadFileText(path, head, nullptr, SELFMAG) != ERROR_SUCCESS) {
             return TYPE_E_CANTLOADLIBRARY;
         }
         std::string text;
         bool loaded = head == ELFMAG ? readTypeLibraryResource(path, text)
-                                     : readFileText(path, text) == ERROR_SUCCESS;
+                                     : ReadFileText(path, text) == ERROR_SUCCESS;
         if (!loaded) {
             return TYPE_E_CANTLOADLIBRARY;
         }
         idl::Library library;
-        if (!idl::read(text, library)) {
+        if (!idl::Read(text, library)) {
             return TYPE_E_INVDATAREAD;
         }
         *typeLibrary = new IdlTypeLibrary(std::move(library));
@@ -272,8 +272,8 @@ bool hasLocales(const std::string& version) {
 
 // The universal marshaler serves automation interfaces; dispinterfaces go
 // through IDispatch's proxy.
-const char* const automationProxy = "{00020424-0000-0000-C000-000000000046}";
-const char* const dispatchProxy = "{00020420-0000-0000-C000-000000000046}";
+const char* const AutomationProxy = "{00020424-0000-0000-C000-000000000046}";
+const char* const DispatchProxy = "{00020420-0000-0000-C000-000000000046}";
 
 // Whether registering the library registers the interface too: only those
 // that one of the two marshalers above can serve.
@@ -283,7 +283,7 @@ bool registeredWithLibrary(const idl::Interface& declared) {
 
 bool registerInterface(const idl::Interface& declared, const idl::Library& library) {
     std::string key = "Interface\\" + FormatGuid(declared.iid);
-    const char* proxy = declared.dispatch ? dispatchProxy : automationProxy;
+    const char* proxy = declared.dispatch ? DispatchProxy : AutomationProxy;
     return setClassesText(key, nullptr, declared.name) &&
            setClassesText(key + "\\ProxyStubClsid", nullptr, proxy) &&
            setClassesText(key + "\\ProxyStubClsid32", nullptr, proxy) &&
