@@ -10,6 +10,8 @@
 #include "platform/wintypes.h"
 #include "platform/winerror.h"
 
+#include <pthread.h>
+
 // --- errors --------------------------------------------------------------------------------------
 
 DWORD GetLastError();
@@ -56,10 +58,10 @@ DWORD GetTickCount();
 
 // --- critical sections and interlocked counting --------------------------------------------------
 
-// The Windows structure is opaque to its users; here it holds a pointer to a
-// recursive mutex (critical sections may be entered again by their owner).
+// The Windows structure is opaque to its users; here it holds a recursive
+// POSIX mutex (critical sections may be entered again by their owner).
 typedef struct _CRITICAL_SECTION {
-    void* mutex;
+    pthread_mutex_t mutex;
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section);

@@ -12,8 +12,7 @@
 // - Events cannot be named: a named event is shared between processes on
 //   Windows, nothing here needs that, and a private event under a name would
 //   be a lie. CreateEventA with a name fails with ERROR_NOT_SUPPORTED.
-// - A critical section is a recursive std::mutex allocated by
-//   InitializeCriticalSection (the structure holds only a pointer to it);
+// - A critical section is a recursive POSIX mutex held in the structure;
 //   there is no spin count and no debug information.
 // - GetTickCount reads the monotonic clock, which stands still while the
 //   system is suspended; the system only measures time-outs with it. It
@@ -104,25 +103,26 @@ void Sleep(DWORD milliseconds) {
 
 // --- critical sections ---------------------------------------------------------------------------
 
+// The mutex lives in the structure, so that setting it up cannot fail: a
+// section whose lock could not be had would let every thread in.
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
-    section->mutex = new (std::nothrow) std::recursive_mutex;
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&section->mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
-    delete static_cast<std::recursive_mutex*>(section->mutex);
-    section->mutex = nullptr;
+    pthread_mutex_destroy(&section->mutex);
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
-    if (section->mutex != nullptr) {
-        static_cast<std::recursive_mutex*>(section->mutex)->lock();
-    }
+    pthread_mutex_lock(&section->mutex);
 }
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
-    if (section->mutex != nullptr) {
-        static_cast<std::recursive_mutex*>(section->mutex)->unlock();
-    }
+    pthread_mutex_unlock(&section->mutex);
 }
 
 // --- interlocked counting ------------------------------------------------------------------------
