@@ -30,10 +30,10 @@ IdnToAsciiFunction findIdnToAscii() {
 
 int WINAPI RuntimeIdnToAscii(DWORD flags, LPCWSTR unicode, int unicodeCount, LPWSTR ascii,
                              int asciiSize) {
-    static const IdnToAsciiFunction function = findIdnToAscii();
-    if (function == nullptr) {
+    static const IdnToAsciiFunction SystemIdnToAscii = findIdnToAscii();
+    if (SystemIdnToAscii == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return 0;
     }
-    return function(flags, unicode, unicodeCount, ascii, asciiSize);
+    return SystemIdnToAscii(flags, unicode, unicodeCount, ascii, asciiSize);
 }
