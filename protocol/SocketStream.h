@@ -43,6 +43,9 @@ public:
     void SetFailed() { flags |= ErrorFlag; }
     // Whether received data had to be left out.
     bool WasCut() const { return cut; }
+    // Keeps received bytes as ReceiveChunk does: escaped, or dropped once
+    // the reply has been cut.
+    void KeepChunk(const char* bytes, int count);
 
     static const DWORD BufferMaxSize = 65536;
     static const DWORD ReplyReserve = 1024;
@@ -50,7 +53,6 @@ public:
 
 private:
     static const WORD ErrorFlag = 0x0001;
-    void KeepChunk(const char* bytes, int count);
 
     ByteBuffer* incoming;
     ByteBuffer* outgoing;
