@@ -356,7 +356,7 @@ void page(benchmark::State& state) {
         kept = 0;
         for (size_t at = 0; at < reply.size() && !stream.WasCut(); at += SocketStream::ChunkSize) {
             size_t count = std::min(reply.size() - at, size_t(SocketStream::ChunkSize));
-            stream.KeepChunk(reply.data() + at, int(count));
+            stream.KeepReceived(reply.data() + at, int(count));
             kept += stream.WasCut() ? 0 : count;
         }
         ComposePage(page, *stream.GetIncoming());
