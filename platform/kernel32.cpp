@@ -186,6 +186,11 @@ bool waitFor(KernelObject* object, std::unique_lock<std::mutex>& guard, DWORD mi
         object->changed.wait(guard, ready);
         return true;
     }
+    if (milliseconds == 0) {
+        // A test of the state: waiting on a deadline that has already passed
+        // would still put the thread to sleep and wake it again.
+        return ready();
+    }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     return object->changed.wait_until(guard, deadline, ready);
 }
