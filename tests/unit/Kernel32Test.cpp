@@ -51,6 +51,41 @@ TEST(Kernel32Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
     EXPECT_TRUE(CloseHandle(thread));
 }
 
+DWORD WINAPI leaveAnError(LPVOID) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return GetCurrentThreadId();
+}
+
+DWORD WINAPI returnLastError(LPVOID) {
+    return GetLastError();
+}
+
+// Threads that follow one another (which the stand-ins may run on one
+// system thread) each start afresh: their own identifier, no last error, and
+// a suspended one runs only once resumed.
+TEST(Kernel32Threads, EachThreadStartsAfresh) {
+    for (int round = 0; round < 3; ++round) {
+        DWORD id = 0;
+        HANDLE first = CreateThread(nullptr, 0, leaveAnError, nullptr, 0, &id);
+        ASSERT_NE(first, nullptr);
+        DWORD code = 0;
+        EXPECT_EQ(WaitForSingleObject(first, INFINITE), WAIT_OBJECT_0);
+        EXPECT_TRUE(GetExitCodeThread(first, &code));
+        EXPECT_EQ(code, id);
+        CloseHandle(first);
+
+        HANDLE second =
+            CreateThread(nullptr, 0, returnLastError, nullptr, CREATE_SUSPENDED, nullptr);
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(WaitForSingleObject(second, 20), WAIT_TIMEOUT);
+        ResumeThread(second);
+        EXPECT_EQ(WaitForSingleObject(second, INFINITE), WAIT_OBJECT_0);
+        EXPECT_TRUE(GetExitCodeThread(second, &code));
+        EXPECT_EQ(code, 0u);
+        CloseHandle(second);
+    }
+}
+
 TEST(Kernel32CodePages, TheAnsiCodePageIsWindows1252) {
     char out[16] = {};
     const WCHAR* wide = WIDE_TEXT("\u00e9\u20ac\u0152x\u4e2d");
