@@ -59,6 +59,8 @@ enum ExitStatus { PageRead = 0, HandlerFailed = 1, BadUsage = 2, Aborted = 3 };
 
 // How long DllCanUnloadNow may take to answer S_OK once everything is released.
 const int UnloadWaitMs = 2000;
+// hollin's pages hold at most 64 KiB; a larger one only grows the text.
+const size_t ExpectedPageSize = 65536 + 4096;
 
 typedef HRESULT(STDAPICALLTYPE* DllGetClassObjectFunction)(REFCLSID, REFIID, void**);
 typedef HRESULT(STDAPICALLTYPE* DllCanUnloadNowFunction)();
@@ -473,6 +475,10 @@ bool readPage(IInternetProtocol* protocol, std::string& page, std::string& error
         error = "LockRequest failed (" + hex(result) + ")";
         return false;
     }
+    // Room for a page of the usual size at once: growing the text as it
+    // comes would touch twice the memory, and each fresh page of memory
+    // costs a fault.
+    page.reserve(ExpectedPageSize);
     char buffer[4096];
     for (;;) {
         ULONG count = 0;
