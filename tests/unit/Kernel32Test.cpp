@@ -51,9 +51,9 @@ TEST(Kernel32Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
     EXPECT_TRUE(CloseHandle(thread));
 }
 
-DWORD WINAPI leaveAnError(LPVOID) {
+DWORD WINAPI leaveAnError(LPVOID parameter) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return GetCurrentThreadId();
+    return DWORD(reinterpret_cast<ULONG_PTR>(parameter));
 }
 
 DWORD WINAPI returnLastError(LPVOID) {
@@ -61,17 +61,17 @@ DWORD WINAPI returnLastError(LPVOID) {
 }
 
 // Threads that follow one another (which the stand-ins may run on one
-// system thread) each start afresh: their own identifier, no last error, and
-// a suspended one runs only once resumed.
+// system thread) each start afresh: their own routine and parameter, no last
+// error, and a suspended one runs only once resumed.
 TEST(Kernel32Threads, EachThreadStartsAfresh) {
     for (int round = 0; round < 3; ++round) {
-        DWORD id = 0;
-        HANDLE first = CreateThread(nullptr, 0, leaveAnError, nullptr, 0, &id);
+        HANDLE first = CreateThread(nullptr, 0, leaveAnError,
+                                    reinterpret_cast<LPVOID>(ULONG_PTR(round + 5)), 0, nullptr);
         ASSERT_NE(first, nullptr);
         DWORD code = 0;
         EXPECT_EQ(WaitForSingleObject(first, INFINITE), WAIT_OBJECT_0);
         EXPECT_TRUE(GetExitCodeThread(first, &code));
-        EXPECT_EQ(code, id);
+        EXPECT_EQ(code, DWORD(round + 5));
         CloseHandle(first);
 
         HANDLE second =
