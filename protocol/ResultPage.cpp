@@ -47,29 +47,30 @@ DWORD lineLength(const char* line) {
 }
 
 // What must follow the reply on every page, with the cut notice that may
-// precede it, plus one growth step: with that much room left, the appends
-// after the reply cannot fail (each grows the block by at most a step more
-// than it needs).
+// precede it, plus one growth step. The step was the most an append could
+// overshoot when the block grew by its shortfall; it stays in the reckoning
+// so that a reply is cut at the same byte as it always was.
 DWORD roomAfterReply(const ByteBuffer& page) {
     return CutNoticeLength() + lineLength(PageSeparatorLine) + lineLength(PageFooterLine) +
            lineLength(PageClosingLine) + page.GetStep();
 }
 
-// Drains `reply` into `page` while the page keeps `keep` bytes free below its
-// maximum; returns false when part of the reply had to be left out. Once a
-// piece is refused nothing later is taken, so a cut reply has no gap.
+// Moves `reply` into `page` while the page keeps `keep` bytes free below its
+// maximum, and empties `reply`; returns false when part of the reply had to
+// be left out. A reply that does not fit whole is taken in whole pieces of
+// ByteBuffer::MoveChunkSize bytes, up to the first that would not fit, so a
+// cut reply has no gap. One append: nothing shifts piece by piece.
 bool moveReply(ByteBuffer& page, ByteBuffer& reply, DWORD keep) {
     DWORD limit = page.GetMaxSize() > keep ? page.GetMaxSize() - keep : 0;
-    BYTE piece[ByteBuffer::MoveChunkSize];
-    bool whole = true;
-    for (DWORD got; (got = reply.Read(piece, sizeof piece)) != 0;) {
-        if (!whole) {
-            continue;
-        }
-        if (page.GetLength() + got > limit || page.Append(piece, got) != got) {
-            whole = false;
-        }
+    DWORD room = limit > page.GetLength() ? limit - page.GetLength() : 0;
+    DWORD total = reply.GetLength();
+    DWORD taken =
+        total <= room ? total : room / ByteBuffer::MoveChunkSize * ByteBuffer::MoveChunkSize;
+    bool whole = taken == total;
+    if (taken != 0 && page.Append(reply.GetData(), taken) != taken) {
+        whole = false;
     }
+    reply.Clear();
     return whole;
 }
 

@@ -39,6 +39,7 @@ need g++ g++
 need make make
 need googletest /usr/src/googletest/CMakeLists.txt
 need libidn2-dev /usr/include/idn2.h
+need libbenchmark-dev /usr/include/benchmark/benchmark.h
 if [ "$native_only" = 0 ]; then
     need mingw-w64 i686-w64-mingw32-g++-posix
     need mingw-w64-tools i686-w64-mingw32-widl
