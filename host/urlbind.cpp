@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include "CommandLine.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +26,8 @@ const char usage[] =
     "  --output FILE  write the bytes to FILE\n"
     "  --timeout MS   give up when the binding has not ended after MS milliseconds\n"
     "                 (default 30000)\n"
+    "  -h, --help     this text\n"
+    "  --version      the version\n"
     "Exit status: 0 when the binding ended with success, 1 when it failed or\n"
     "timed out, 2 for bad usage.\n";
 
@@ -107,30 +111,53 @@ private:
     IStream* stream = nullptr;
 };
 
+const char Program[] = "urlbind";
+
 struct Options {
     const char* url = nullptr;
     const char* output = nullptr;
     DWORD timeout = 30000;
 };
 
-bool parseArguments(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
-        if ((argument == "--output" || argument == "--timeout") && i + 1 < argc) {
-            if (argument == "--output") {
-                options.output = argv[++i];
-            } else {
-                options.timeout = DWORD(std::strtoul(argv[++i], nullptr, 10));
+enum OptionKey { OutputOption = 256, TimeoutOption, VersionOption };
+
+const option LongOptions[] = {
+    {"output", required_argument, nullptr, OutputOption},
+    {"timeout", required_argument, nullptr, TimeoutOption},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, VersionOption},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Returns -1 when the options are good, else the exit status.
+int parseArguments(int argc, char** argv, Options& options) {
+    long timeout = 0;
+    for (int key; (key = commandline::nextOption(argc, argv, "h", LongOptions)) != -1;) {
+        switch (key) {
+        case 'h':
+            std::fputs(usage, stdout);
+            return 0;
+        case VersionOption:
+            return commandline::printVersion(Program);
+        case OutputOption:
+            options.output = optarg;
+            break;
+        case TimeoutOption:
+            if (!commandline::readNumber(optarg, 1, 86400000, timeout)) {
+                return commandline::usageError(Program,
+                                               "--timeout wants milliseconds, from 1 to 86400000");
             }
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            return false;
-        } else if (options.url == nullptr) {
-            options.url = argv[i];
-        } else {
-            return false;
+            options.timeout = DWORD(timeout);
+            break;
+        default:
+            return commandline::reportBadOption(Program, key, argv, LongOptions);
         }
     }
-    return options.url != nullptr;
+    if (argc - optind != 1) {
+        return commandline::usageError(Program, optind == argc ? "no URL given" : "one URL only");
+    }
+    options.url = argv[optind];
+    return -1;
 }
 
 std::wstring widen(const char* text) {
@@ -219,22 +246,16 @@ int bind(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(usage, stdout);
-            return 0;
-        }
-    }
     Options options;
-    if (!parseArguments(argc, argv, options)) {
-        std::fputs(usage, stderr);
-        return 2;
+    int status = parseArguments(argc, argv, options);
+    if (status >= 0) {
+        return status;
     }
     if (FAILED(CoInitialize(nullptr))) {
         std::fprintf(stderr, "urlbind: COM cannot be initialised\n");
         return 1;
     }
-    int status = bind(options);
+    status = bind(options);
     CoUninitialize();
     return status;
 }

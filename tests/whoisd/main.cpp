@@ -1,6 +1,9 @@
 // hollin-whoisd: the whois server hollin's tests and demos talk to.
 #include "tests/whoisd/WhoisServer.h"
 
+#include "host/CommandLine.h"
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +33,8 @@ const char Usage[] =
     "  --idle-ms MS      a client that sends nothing for MS milliseconds has sent\n"
     "                    its query (default 1000); one that sent nothing at all is\n"
     "                    answered \"% hollin-whoisd: no query was received.\"\n"
-    "  --help            this text\n"
+    "  -h, --help        this text\n"
+    "  --version         the version\n"
     "\n"
     "Queries (ASCII case does not matter):\n"
     "  example.com  a registry's reply (CR LF line ends)\n"
@@ -53,52 +57,63 @@ struct Options {
     std::vector<std::string> replyFiles;
 };
 
-bool parseNumber(const char* text, long low, long high, long& value) {
-    char* end = nullptr;
-    errno = 0;
-    long number = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || errno != 0 || number < low || number > high) {
-        return false;
-    }
-    value = number;
-    return true;
-}
+const char Program[] = "hollin-whoisd";
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "hollin-whoisd: %s (see --help)\n", message.c_str());
-    return 2;
-}
+enum OptionKey {
+    PortOption = 256,
+    PortFileOption,
+    RepliesOption,
+    RecordOption,
+    IdleOption,
+    VersionOption
+};
+
+const option LongOptions[] = {
+    {"port", required_argument, nullptr, PortOption},
+    {"port-file", required_argument, nullptr, PortFileOption},
+    {"replies", required_argument, nullptr, RepliesOption},
+    {"record", required_argument, nullptr, RecordOption},
+    {"idle-ms", required_argument, nullptr, IdleOption},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, VersionOption},
+    {nullptr, 0, nullptr, 0},
+};
 
 // Returns -1 when the options are good, else the exit status.
 int parseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        if (option == "--help") {
+    using commandline::usageError;
+    for (int key; (key = commandline::nextOption(argc, argv, "h", LongOptions)) != -1;) {
+        switch (key) {
+        case 'h':
             std::fputs(Usage, stdout);
             return 0;
-        }
-        if (i + 1 == argc) {
-            return usageError(option.compare(0, 2, "--") == 0 ? option + " needs a value"
-                                                              : "unexpected argument " + option);
-        }
-        const char* value = argv[++i];
-        if (option == "--port") {
-            if (!parseNumber(value, 0, 65535, options.port)) {
-                return usageError("--port wants a number from 0 to 65535");
+        case VersionOption:
+            return commandline::printVersion(Program);
+        case PortOption:
+            if (!commandline::readNumber(optarg, 0, 65535, options.port)) {
+                return usageError(Program, "--port wants a number from 0 to 65535");
             }
-        } else if (option == "--idle-ms") {
-            if (!parseNumber(value, 1, 600000, options.idleMs)) {
-                return usageError("--idle-ms wants a number from 1 to 600000");
+            break;
+        case IdleOption:
+            if (!commandline::readNumber(optarg, 1, 600000, options.idleMs)) {
+                return usageError(Program, "--idle-ms wants a number from 1 to 600000");
             }
-        } else if (option == "--port-file") {
-            options.portFile = value;
-        } else if (option == "--record") {
-            options.recordFile = value;
-        } else if (option == "--replies") {
-            options.replyFiles.push_back(value);
-        } else {
-            return usageError("unknown option " + option);
+            break;
+        case PortFileOption:
+            options.portFile = optarg;
+            break;
+        case RecordOption:
+            options.recordFile = optarg;
+            break;
+        case RepliesOption:
+            options.replyFiles.push_back(optarg);
+            break;
+        default:
+            return commandline::reportBadOption(Program, key, argv, LongOptions);
         }
+    }
+    if (optind < argc) {
+        return usageError(Program, std::string("unexpected argument ") + argv[optind]);
     }
     return -1;
 }
