@@ -23,41 +23,41 @@ const int BadUsage = 2;
 
 // getopt_long with its own messages off: a leading ':' tells a missing value
 // (':') from an unknown option ('?'), and reportBadOption says which.
-inline int nextOption(int argc, char** argv, const char* shortOptions, const option* longOptions) {
+inline int NextOption(int argc, char** argv, const char* shortOptions, const option* longOptions) {
     opterr = 0;
     std::string withColon = std::string(":") + shortOptions;
     return getopt_long(argc, argv, withColon.c_str(), longOptions, nullptr);
 }
 
-inline int usageError(const char* program, const std::string& message) {
+inline int UsageError(const char* program, const std::string& message) {
     std::fprintf(stderr, "%s: %s (see --help)\n", program, message.c_str());
     return BadUsage;
 }
 
 // The message for the ':' or '?' that nextOption returned; exit status 2.
-inline int reportBadOption(const char* program, int result, char** argv,
+inline int ReportBadOption(const char* program, int result, char** argv,
                            const option* longOptions) {
     std::string last = optind > 0 ? argv[optind - 1] : "";
     bool longForm = last.compare(0, 2, "--") == 0 || optopt == 0 || optopt > 255;
     std::string name = longForm ? last.substr(0, last.find('=')) : std::string("-") + char(optopt);
     if (result == ':') {
-        return usageError(program, name + " needs a value");
+        return UsageError(program, name + " needs a value");
     }
     for (const option* known = longOptions; longForm && known->name != nullptr; ++known) {
         if (name == std::string("--") + known->name && known->has_arg == no_argument) {
-            return usageError(program, name + " takes no value");
+            return UsageError(program, name + " takes no value");
         }
     }
-    return usageError(program, "unknown option " + name);
+    return UsageError(program, "unknown option " + name);
 }
 
-inline int printVersion(const char* program) {
+inline int PrintVersion(const char* program) {
     std::printf("%s %s\n", program, HOLLIN_VERSION);
     return 0;
 }
 
 // A whole decimal number from low to high, nothing before or after it.
-inline bool readNumber(const char* text, long low, long high, long& value) {
+inline bool ReadNumber(const char* text, long low, long high, long& value) {
     const char* end = text + std::strlen(text);
     long number = 0;
     auto [stop, error] = std::from_chars(text, end, number);
@@ -70,7 +70,7 @@ inline bool readNumber(const char* text, long low, long high, long& value) {
 
 // `path` made absolute against the current folder (not resolved); unchanged
 // when the current folder cannot be known.
-inline std::string absolutePath(const std::string& path) {
+inline std::string AbsolutePath(const std::string& path) {
     std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(path, error);
     return error ? path : absolute.lexically_normal().string();

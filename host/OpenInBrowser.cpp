@@ -69,6 +69,7 @@ bool writePrivateFile(const std::string& page, std::string& path, std::string& e
 // it could not run or ended on a signal.
 int run(const std::vector<std::string>& arguments, std::string& error) {
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
@@ -127,7 +128,7 @@ bool runBrowserCommands(const std::string& commands, const std::string& file, st
 
 } // namespace
 
-bool openInBrowser(const std::string& page, std::string& error) {
+bool OpenInBrowser(const std::string& page, std::string& error) {
     std::string file;
     if (!writePrivateFile(page, file, error)) {
         return false;

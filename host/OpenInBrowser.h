@@ -9,4 +9,4 @@
 // standing for the file, which is appended when there is no "%s"), or with
 // xdg-open when $BROWSER is unset. The browser gets the file only once it is
 // complete; on any failure the file is removed and `error` says why.
-bool openInBrowser(const std::string& page, std::string& error);
+bool OpenInBrowser(const std::string& page, std::string& error);

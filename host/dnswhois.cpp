@@ -195,15 +195,15 @@ const option LongOptions[] = {
 
 // Returns -1 when the options are good, else the exit status.
 int parseOptions(int argc, char** argv, Options& options) {
-    for (int key; (key = commandline::nextOption(argc, argv, "h", LongOptions)) != -1;) {
+    for (int key; (key = commandline::NextOption(argc, argv, "h", LongOptions)) != -1;) {
         switch (key) {
         case 'h':
             std::printf(Usage, HandlerClassIdText, InstalledLibrary);
             return PageRead;
         case VersionOption:
-            return commandline::printVersion(Program);
+            return commandline::PrintVersion(Program);
         case LibraryOption:
-            options.library = commandline::absolutePath(optarg);
+            options.library = commandline::AbsolutePath(optarg);
             break;
         case OutputOption:
             options.output = optarg;
@@ -215,28 +215,28 @@ int parseOptions(int argc, char** argv, Options& options) {
             options.trace = true;
             break;
         case AbortAfterOption:
-            if (!commandline::readNumber(optarg, 0, 86400000, options.abortAfterMs)) {
-                return commandline::usageError(
+            if (!commandline::ReadNumber(optarg, 0, 86400000, options.abortAfterMs)) {
+                return commandline::UsageError(
                     Program, "--abort-after wants milliseconds, from 0 to 86400000");
             }
             break;
         default:
-            return commandline::reportBadOption(Program, key, argv, LongOptions);
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
         }
     }
     if (optind == argc) {
-        return commandline::usageError(Program, "no URL given");
+        return commandline::UsageError(Program, "no URL given");
     }
     if (argc - optind > 1) {
-        return commandline::usageError(Program, std::string("one URL only: ") + argv[optind + 1] +
+        return commandline::UsageError(Program, std::string("one URL only: ") + argv[optind + 1] +
                                                     " is one too many");
     }
     if (options.open && !options.output.empty()) {
-        return commandline::usageError(Program, "--open and --output exclude each other");
+        return commandline::UsageError(Program, "--open and --output exclude each other");
     }
     options.url = urlOf(argv[optind]);
     if (!toWide(options.url, options.wideUrl)) {
-        return commandline::usageError(Program, "the URL cannot be converted to UTF-16");
+        return commandline::UsageError(Program, "the URL cannot be converted to UTF-16");
     }
     return -1;
 }
@@ -643,7 +643,7 @@ int run(const Options& options) {
         return status;
     }
     if (options.open) {
-        return openInBrowser(page, error) ? PageRead : fail(NotOpened, error);
+        return OpenInBrowser(page, error) ? PageRead : fail(NotOpened, error);
     }
     if (!writePage(page, options.output, error)) {
         return fail(HandlerFailed, error);

@@ -248,14 +248,14 @@ int help() {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int key; (key = commandline::nextOption(argc, argv, "h", LongOptions)) != -1;) {
+    for (int key; (key = commandline::NextOption(argc, argv, "h", LongOptions)) != -1;) {
         switch (key) {
         case 'h':
             return help();
         case VersionOption:
-            return commandline::printVersion(Program);
+            return commandline::PrintVersion(Program);
         default:
-            return commandline::reportBadOption(Program, key, argv, LongOptions);
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
         }
     }
     std::vector<std::string> args(argv + optind, argv + argc);

@@ -57,7 +57,7 @@ const option LongOptions[] = {
 
 // Returns -1 when the options are good, else the exit status.
 int parseArguments(int argc, char** argv, Options& options) {
-    for (int key; (key = commandline::nextOption(argc, argv, "uh", LongOptions)) != -1;) {
+    for (int key; (key = commandline::NextOption(argc, argv, "uh", LongOptions)) != -1;) {
         switch (key) {
         case 'u':
             options.unregister = true;
@@ -66,16 +66,16 @@ int parseArguments(int argc, char** argv, Options& options) {
             std::fputs(Usage, stdout);
             return Registered;
         case VersionOption:
-            return commandline::printVersion(Program);
+            return commandline::PrintVersion(Program);
         default:
-            return commandline::reportBadOption(Program, key, argv, LongOptions);
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
         }
     }
     if (optind == argc) {
-        return commandline::usageError(Program, "no library given");
+        return commandline::UsageError(Program, "no library given");
     }
     if (argc - optind > 1) {
-        return commandline::usageError(Program, "one library at a time");
+        return commandline::UsageError(Program, "one library at a time");
     }
     options.library = argv[optind];
     return -1;

@@ -132,29 +132,29 @@ const option LongOptions[] = {
 // Returns -1 when the options are good, else the exit status.
 int parseArguments(int argc, char** argv, Options& options) {
     long timeout = 0;
-    for (int key; (key = commandline::nextOption(argc, argv, "h", LongOptions)) != -1;) {
+    for (int key; (key = commandline::NextOption(argc, argv, "h", LongOptions)) != -1;) {
         switch (key) {
         case 'h':
             std::fputs(usage, stdout);
             return 0;
         case VersionOption:
-            return commandline::printVersion(Program);
+            return commandline::PrintVersion(Program);
         case OutputOption:
             options.output = optarg;
             break;
         case TimeoutOption:
-            if (!commandline::readNumber(optarg, 1, 86400000, timeout)) {
-                return commandline::usageError(Program,
+            if (!commandline::ReadNumber(optarg, 1, 86400000, timeout)) {
+                return commandline::UsageError(Program,
                                                "--timeout wants milliseconds, from 1 to 86400000");
             }
             options.timeout = DWORD(timeout);
             break;
         default:
-            return commandline::reportBadOption(Program, key, argv, LongOptions);
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
         }
     }
     if (argc - optind != 1) {
-        return commandline::usageError(Program, optind == argc ? "no URL given" : "one URL only");
+        return commandline::UsageError(Program, optind == argc ? "no URL given" : "one URL only");
     }
     options.url = argv[optind];
     return -1;

@@ -81,22 +81,22 @@ const option LongOptions[] = {
 
 // Returns -1 when the options are good, else the exit status.
 int parseOptions(int argc, char** argv, Options& options) {
-    using commandline::usageError;
-    for (int key; (key = commandline::nextOption(argc, argv, "h", LongOptions)) != -1;) {
+    using commandline::UsageError;
+    for (int key; (key = commandline::NextOption(argc, argv, "h", LongOptions)) != -1;) {
         switch (key) {
         case 'h':
             std::fputs(Usage, stdout);
             return 0;
         case VersionOption:
-            return commandline::printVersion(Program);
+            return commandline::PrintVersion(Program);
         case PortOption:
-            if (!commandline::readNumber(optarg, 0, 65535, options.port)) {
-                return usageError(Program, "--port wants a number from 0 to 65535");
+            if (!commandline::ReadNumber(optarg, 0, 65535, options.port)) {
+                return UsageError(Program, "--port wants a number from 0 to 65535");
             }
             break;
         case IdleOption:
-            if (!commandline::readNumber(optarg, 1, 600000, options.idleMs)) {
-                return usageError(Program, "--idle-ms wants a number from 1 to 600000");
+            if (!commandline::ReadNumber(optarg, 1, 600000, options.idleMs)) {
+                return UsageError(Program, "--idle-ms wants a number from 1 to 600000");
             }
             break;
         case PortFileOption:
@@ -109,11 +109,11 @@ int parseOptions(int argc, char** argv, Options& options) {
             options.replyFiles.push_back(optarg);
             break;
         default:
-            return commandline::reportBadOption(Program, key, argv, LongOptions);
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
         }
     }
     if (optind < argc) {
-        return usageError(Program, std::string("unexpected argument ") + argv[optind]);
+        return UsageError(Program, std::string("unexpected argument ") + argv[optind]);
     }
     return -1;
 }
