@@ -9,9 +9,11 @@
 #   2. msiexec /i hollin-x64.msi /qn leaves hollin's keys in both views exactly
 #      as the reference, key by key and value by value, and the 64-bit urlmon
 #      host then gets the native page for a dnswhois URL;
-#   3. msiexec /x leaves the registry as it was before the install (no key of
+#   3. a newer hollin-x64.msi (the same source, version 99.0.0.0) replaces it:
+#      one hollin is installed afterwards, the newer;
+#   4. msiexec /x leaves the registry as it was before the install (no key of
 #      hollin's, the foreign keys planted beforehand intact) and no file;
-#   4. the same for hollin-x86.msi against the 32-bit registration alone.
+#   5. the same for hollin-x86.msi against the 32-bit registration alone.
 #
 #   scripts/msi-test.sh NATIVE_BUILD_DIR WIN32_BUILD_DIR WIN64_BUILD_DIR
 #
@@ -20,6 +22,7 @@ set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 take_arguments 3 "$@"
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native=$(cd "$1" && pwd)
 win32=$(cd "$2" && pwd)
 win64=$(cd "$3" && pwd)
@@ -186,7 +189,18 @@ native_page() {
         cmp -s "$drive/msi/page.html" "$work/native.html"
 }
 check "the 64-bit urlmon host gets the native page" native_page
-check "msiexec /x hollin-x64.msi /qn succeeds" msiexec /x 'C:\msi\hollin-x64.msi' /qn
+# The same package with a newer version, as the build makes it.
+(cd "$win64" && wixl -a x64 -D Platform=x64 -D Version=99.0.0.0 \
+    -D Dll32="$(realpath --relative-to=. "$win32/hollin.dll")" -D Dll64=hollin.dll \
+    -o "$drive/msi/hollin-x64-newer.msi" "$top/packaging/hollin.wxs" 2>/dev/null)
+installed_versions() {
+    "$WINE" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+        tr -d '\r' | awk '$1 == "DisplayName" { name = $3 } $1 == "DisplayVersion" && name == "hollin" { print $3 }'
+}
+check "a newer package installs over it" msiexec /i 'C:\msi\hollin-x64-newer.msi' /qn
+only_newer_installed() { [ "$(installed_versions)" = 99.0.0.0 ]; }
+check "and replaces it: one hollin, the newer" only_newer_installed
+check "msiexec /x of the newer package succeeds" msiexec /x 'C:\msi\hollin-x64-newer.msi' /qn
 check "no key of hollin's is left" no_hollin_key
 check "the registry is as before the install" as_before
 check "the foreign keys survive" foreign_keys_intact
