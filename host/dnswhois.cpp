@@ -4,8 +4,12 @@
 #include "platform/winapi.h"
 #include "protocol/Identifiers.h"
 
+#include "CommandLine.h"
+#include "OpenInBrowser.h"
+
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,7 +25,8 @@
 namespace {
 
 const char Usage[] =
-    "usage: dnswhois [--library PATH] [--abort-after MS] [--output FILE] [--trace] URL\n"
+    "usage: dnswhois [OPTION]... URL\n"
+    "       dnswhois [OPTION]... QUERY        (the same as dnswhois:QUERY)\n"
     "\n"
     "Plays the browser: finds the protocol handler of the URL's scheme in the\n"
     "registry as a browser does (HKEY_CLASSES_ROOT\\PROTOCOLS\\Handler\\SCHEME\n"
@@ -32,20 +38,27 @@ const char Usage[] =
     "waits for ReportResult, then LockRequest, Read until S_FALSE, UnlockRequest,\n"
     "releases everything and asks DllCanUnloadNow (when it has not answered S_OK\n"
     "within 2 seconds, that is a warning on standard error). The page bytes go out\n"
-    "exactly as Read hands them out.\n"
+    "exactly as Read hands them out. When the registry names no handler for the\n"
+    "dnswhois scheme, the installed library handles it (%s,\n"
+    "from this program's folder).\n"
     "\n"
-    "  --library PATH    load this handler library instead of the registered one;\n"
-    "                    a PATH without a slash is taken in the current directory\n"
+    "  --library PATH    load this handler library instead of the registered one\n"
     "  --abort-after MS  when no completion has come within MS milliseconds, call\n"
     "                    Abort(E_ABORT, 0), write no page and exit with status 3\n"
     "  --output FILE     write the page to FILE instead of standard output\n"
+    "  --open            write the page to a new private file (in $XDG_RUNTIME_DIR,\n"
+    "                    else $TMPDIR or /tmp) and open it in the browser: the\n"
+    "                    commands of $BROWSER (colon-separated, %%s is the file),\n"
+    "                    else xdg-open\n"
     "  --trace           tell on standard error each call the handler makes on the\n"
     "                    sink, and on which thread\n"
-    "  --help            this text\n"
+    "  -h, --help        this text\n"
+    "  --version         the version\n"
     "\n"
-    "URL is UTF-8, e.g. dnswhois://127.0.0.1:4343/example.com\n"
+    "An argument without a scheme (letters, digits, +, - or . before a colon) is\n"
+    "a QUERY. URL is UTF-8, e.g. dnswhois://127.0.0.1:4343/example.com\n"
     "The registry is the file HOLLIN_REGISTRY names (by default\n"
-    "$XDG_DATA_HOME/hollin/registry.reg); build/regsvr build/hollin.so registers hollin.\n"
+    "$XDG_DATA_HOME/hollin/registry.reg); regsvr LIBRARY registers a library.\n"
     "\n"
     "Exit status:\n"
     "  0  a page was read, whatever the request's outcome (failures are pages too)\n"
@@ -53,9 +66,16 @@ const char Usage[] =
     "     lacks DllGetClassObject, its class cannot be\n"
     "     created, a protocol call fails, or the page cannot be written\n"
     "  2  bad usage\n"
-    "  3  aborted after --abort-after MS\n";
+    "  3  aborted after --abort-after MS\n"
+    "  4  the page was read but the browser could not be given it (--open)\n";
 
-enum ExitStatus { PageRead = 0, HandlerFailed = 1, BadUsage = 2, Aborted = 3 };
+enum ExitStatus { PageRead = 0, HandlerFailed = 1, BadUsage = 2, Aborted = 3, NotOpened = 4 };
+
+#ifndef HOLLIN_LIBRARY_FROM_BIN
+#error "HOLLIN_LIBRARY_FROM_BIN is where the installed library lies, seen from the programs' folder"
+#endif
+// The library installed with this program, from the program's folder.
+const char InstalledLibrary[] = HOLLIN_LIBRARY_FROM_BIN;
 
 // How long DllCanUnloadNow may take to answer S_OK once everything is released.
 const int UnloadWaitMs = 2000;
@@ -69,12 +89,15 @@ struct Options {
     std::string library;
     long abortAfterMs = -1; // -1: wait as long as it takes
     std::string output;     // empty: standard output
+    bool open = false;      // hand the page to the browser
     bool trace = false;
     std::string url;
     std::u16string wideUrl; // what Start gets
 };
 
 // --- small helpers ----------------------------------------------------------
+
+using uchar = unsigned char;
 
 std::string hex(HRESULT result) {
     char text[16];
@@ -140,62 +163,83 @@ private:
 
 // --- the options ------------------------------------------------------------
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "dnswhois: %s (see --help)\n", message.c_str());
-    return BadUsage;
+const char Program[] = "dnswhois";
+
+// A URL begins with a scheme (RFC 3986: a letter, then letters, digits, "+",
+// "-" or ".") and a colon; anything else is a query for the dnswhois scheme.
+std::string urlOf(const std::string& argument) {
+    size_t colon = argument.find(':');
+    bool scheme = colon != std::string::npos && colon > 0 && std::isalpha(uchar(argument[0]));
+    for (size_t i = 1; scheme && i < colon; ++i) {
+        scheme = std::isalnum(uchar(argument[i])) || std::strchr("+-.", argument[i]) != nullptr;
+    }
+    return scheme ? argument : "dnswhois:" + argument;
 }
 
-bool parseMilliseconds(const char* text, long& value) {
-    char* end = nullptr;
-    errno = 0;
-    long number = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || errno != 0 || number < 0 || number > 86400000) {
-        return false;
-    }
-    value = number;
-    return true;
-}
+enum OptionKey {
+    LibraryOption = 256,
+    AbortAfterOption,
+    OutputOption,
+    OpenOption,
+    TraceOption,
+    VersionOption
+};
+
+const option LongOptions[] = {
+    {"library", required_argument, nullptr, LibraryOption},
+    {"abort-after", required_argument, nullptr, AbortAfterOption},
+    {"output", required_argument, nullptr, OutputOption},
+    {"open", no_argument, nullptr, OpenOption},
+    {"trace", no_argument, nullptr, TraceOption},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, VersionOption},
+    {nullptr, 0, nullptr, 0},
+};
 
 // Returns -1 when the options are good, else the exit status.
 int parseOptions(int argc, char** argv, Options& options) {
-    bool haveUrl = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
-        if (argument == "--help") {
-            std::printf(Usage, HandlerClassIdText);
+    for (int key; (key = commandline::NextOption(argc, argv, "h", LongOptions)) != -1;) {
+        switch (key) {
+        case 'h':
+            std::printf(Usage, HandlerClassIdText, InstalledLibrary);
             return PageRead;
-        }
-        if (argument == "--trace") {
+        case VersionOption:
+            return commandline::PrintVersion(Program);
+        case LibraryOption:
+            options.library = commandline::AbsolutePath(optarg);
+            break;
+        case OutputOption:
+            options.output = optarg;
+            break;
+        case OpenOption:
+            options.open = true;
+            break;
+        case TraceOption:
             options.trace = true;
-            continue;
-        }
-        bool takesValue =
-            argument == "--library" || argument == "--abort-after" || argument == "--output";
-        if (takesValue && i + 1 == argc) {
-            return usageError(argument + " needs a value");
-        }
-        if (argument == "--library") {
-            options.library = argv[++i];
-        } else if (argument == "--output") {
-            options.output = argv[++i];
-        } else if (argument == "--abort-after") {
-            if (!parseMilliseconds(argv[++i], options.abortAfterMs)) {
-                return usageError("--abort-after wants milliseconds, from 0 to 86400000");
+            break;
+        case AbortAfterOption:
+            if (!commandline::ReadNumber(optarg, 0, 86400000, options.abortAfterMs)) {
+                return commandline::UsageError(
+                    Program, "--abort-after wants milliseconds, from 0 to 86400000");
             }
-        } else if (argument.compare(0, 1, "-") == 0) {
-            return usageError("unknown option " + argument);
-        } else if (haveUrl) {
-            return usageError("one URL only: " + argument + " is one too many");
-        } else {
-            options.url = argument;
-            haveUrl = true;
+            break;
+        default:
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
         }
     }
-    if (!haveUrl) {
-        return usageError("no URL given");
+    if (optind == argc) {
+        return commandline::UsageError(Program, "no URL given");
     }
+    if (argc - optind > 1) {
+        return commandline::UsageError(Program, std::string("one URL only: ") + argv[optind + 1] +
+                                                    " is one too many");
+    }
+    if (options.open && !options.output.empty()) {
+        return commandline::UsageError(Program, "--open and --output exclude each other");
+    }
+    options.url = urlOf(argv[optind]);
     if (!toWide(options.url, options.wideUrl)) {
-        return usageError("the URL cannot be converted to UTF-16");
+        return commandline::UsageError(Program, "the URL cannot be converted to UTF-16");
     }
     return -1;
 }
@@ -245,9 +289,22 @@ bool parseClassId(const std::string& text, CLSID& classId) {
     return CLSIDFromString(wide.c_str(), &classId) == S_OK;
 }
 
+// The library installed beside this program, when it is there.
+bool findInstalledLibrary(std::string& path) {
+    std::error_code error;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return false;
+    }
+    std::filesystem::path library = (program.parent_path() / InstalledLibrary).lexically_normal();
+    path = library.string();
+    return std::filesystem::is_regular_file(library, error);
+}
+
 // Finds the handler of the URL's scheme as urlmon does: the scheme's
 // PROTOCOLS\Handler key names the class, and the class's InprocServer32 key
-// names the library.
+// names the library. Where the registry names no handler for the dnswhois
+// scheme (never registered, or unregistered), the installed library serves it.
 bool lookUpHandler(const std::string& url, Handler& handler, std::string& error) {
     size_t colon = url.find(':');
     if (colon == std::string::npos || colon == 0) {
@@ -256,7 +313,13 @@ bool lookUpHandler(const std::string& url, Handler& handler, std::string& error)
     }
     std::string scheme = url.substr(0, colon);
     std::string classText;
-    if (!readRegistryText("PROTOCOLS\\Handler\\" + scheme, "CLSID", classText, error)) {
+    bool named = readRegistryText("PROTOCOLS\\Handler\\" + scheme, "CLSID", classText, error);
+    if ((!named || classText.empty()) && scheme == "dnswhois" &&
+        findInstalledLibrary(handler.library)) {
+        handler.classId = CLSID_LocalFileProtocol;
+        return true;
+    }
+    if (!named) {
         error = "no handler is registered for the scheme \"" + scheme + "\": " + error;
         return false;
     }
@@ -282,9 +345,6 @@ bool findHandler(const Options& options, Handler& handler, std::string& error) {
         return lookUpHandler(options.url, handler, error);
     }
     handler.library = options.library;
-    if (handler.library.find('/') == std::string::npos) {
-        handler.library = "./" + handler.library; // the loader would search the system's paths
-    }
     handler.classId = CLSID_LocalFileProtocol;
     return true;
 }
@@ -592,7 +652,13 @@ int run(const Options& options) {
     }
     checkUnload(library);
 
-    if (status == PageRead && !writePage(page, options.output, error)) {
+    if (status != PageRead) {
+        return status;
+    }
+    if (options.open) {
+        return OpenInBrowser(page, error) ? PageRead : fail(NotOpened, error);
+    }
+    if (!writePage(page, options.output, error)) {
         return fail(HandlerFailed, error);
     }
     return status;

@@ -12,6 +12,8 @@
 #include "toolkit/NumberText.h"
 #include "toolkit/TextTreeStream.h"
 
+#include "CommandLine.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,7 +25,7 @@ namespace {
 
 const char Usage[] = "usage: hollin-tree cat FILE\n"
                      "       hollin-tree check FILE\n"
-                     "       hollin-tree --help\n";
+                     "       hollin-tree --help | --version\n";
 
 const char Help[] =
     "hollin-tree reads files of hollin's tree text format: groups ({ name: ... } name;),\n"
@@ -36,10 +38,15 @@ const char Help[] =
     "               FILE:LINE: reason, and exit with 1 when there are any.\n"
     "               (A record name that is also a group's is not reported.)\n"
     "\n"
+    "  -h, --help   this text (also after the command: hollin-tree check --help)\n"
+    "  --version    the version\n"
+    "\n"
     "Exit status: 0 all well, 1 lines not read (check) or output not written (cat),\n"
     "2 a wrong command line or a file that cannot be read.\n";
 
 enum ExitStatus { Success = 0, Problems = 1, Trouble = 2 };
+
+const char Program[] = "hollin-tree";
 
 // The longest line, and the longest name, type or value, that a load reads
 // whole, in characters.
@@ -223,16 +230,35 @@ int check(const std::string& path) {
     return Checker(path, stream).Run() > 0 ? Problems : Success;
 }
 
+enum OptionKey { VersionOption = 256 };
+
+const option LongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, VersionOption},
+    {nullptr, 0, nullptr, 0},
+};
+
+int help() {
+    std::fputs(Usage, stdout);
+    std::fputs("\n", stdout);
+    std::fputs(Help, stdout);
+    return Success;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(Usage, stdout);
-        std::fputs("\n", stdout);
-        std::fputs(Help, stdout);
-        return Success;
+    for (int key; (key = commandline::NextOption(argc, argv, "h", LongOptions)) != -1;) {
+        switch (key) {
+        case 'h':
+            return help();
+        case VersionOption:
+            return commandline::PrintVersion(Program);
+        default:
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
+        }
     }
+    std::vector<std::string> args(argv + optind, argv + argc);
     if (args.size() != 2 || (args[0] != "cat" && args[0] != "check")) {
         std::fputs(Usage, stderr);
         return Trouble;

@@ -3,14 +3,15 @@
 // file the platform layer names (HOLLIN_REGISTRY, or its default).
 #include "platform/winapi.h"
 
+#include "CommandLine.h"
+
 #include <dlfcn.h>
 
-#include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -24,14 +25,17 @@ const char Usage[] =
     "LIBRARY is taken as a path, also without a slash. Registrations run one at a\n"
     "time: a second regsvr waits for the first to finish.\n"
     "\n"
-    "  -u      unregister\n"
-    "  --help  this text\n"
+    "  -u, --unregister  unregister\n"
+    "  -h, --help        this text\n"
+    "  --version         the version\n"
     "\n"
     "Exit status:\n"
     "  0  the export answered S_OK\n"
     "  1  the library cannot be loaded, lacks the export, or the export failed\n"
     "     (its result code is printed)\n"
     "  2  bad usage\n";
+
+const char Program[] = "regsvr";
 
 enum ExitStatus { Registered = 0, Failed = 1, BadUsage = 2 };
 
@@ -42,44 +46,52 @@ struct Options {
     std::string library;
 };
 
-bool parseArguments(int argc, char** argv, Options& options, bool& help) {
-    bool onlyNames = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
-        if (!onlyNames && (argument == "--help" || argument == "-h")) {
-            help = true;
-            return true;
-        }
-        if (!onlyNames && argument == "-u") {
+enum OptionKey { VersionOption = 256 };
+
+const option LongOptions[] = {
+    {"unregister", no_argument, nullptr, 'u'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, VersionOption},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Returns -1 when the options are good, else the exit status.
+int parseArguments(int argc, char** argv, Options& options) {
+    for (int key; (key = commandline::NextOption(argc, argv, "uh", LongOptions)) != -1;) {
+        switch (key) {
+        case 'u':
             options.unregister = true;
-        } else if (!onlyNames && argument == "--") {
-            onlyNames = true;
-        } else if (!onlyNames && argument.size() > 1 && argument[0] == '-') {
-            std::fprintf(stderr, "regsvr: unknown option %s\n", argument.c_str());
-            return false;
-        } else if (options.library.empty()) {
-            options.library = argument;
-        } else {
-            std::fprintf(stderr, "regsvr: one library at a time\n");
-            return false;
+            break;
+        case 'h':
+            std::fputs(Usage, stdout);
+            return Registered;
+        case VersionOption:
+            return commandline::PrintVersion(Program);
+        default:
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
         }
     }
-    if (options.library.empty()) {
-        std::fprintf(stderr, "regsvr: no library given\n");
-        return false;
+    if (optind == argc) {
+        return commandline::UsageError(Program, "no library given");
     }
-    return true;
+    if (argc - optind > 1) {
+        return commandline::UsageError(Program, "one library at a time");
+    }
+    options.library = argv[optind];
+    return -1;
 }
 
-// The library's absolute path: the class is registered under the path the
-// library was loaded from, which has to be found again from anywhere.
+// The library's absolute path, links resolved: the class is registered under
+// the path the library was loaded from, which has to be found again from
+// anywhere.
 bool absolutePath(const std::string& library, std::string& path) {
-    char resolved[PATH_MAX];
-    if (realpath(library.c_str(), resolved) == nullptr) {
-        std::fprintf(stderr, "regsvr: %s: %s\n", library.c_str(), std::strerror(errno));
+    std::error_code error;
+    std::filesystem::path resolved = std::filesystem::canonical(library, error);
+    if (error) {
+        std::fprintf(stderr, "regsvr: %s: %s\n", library.c_str(), error.message().c_str());
         return false;
     }
-    path = resolved;
+    path = resolved.string();
     return true;
 }
 
@@ -123,14 +135,6 @@ int registerLibrary(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    bool help = false;
-    if (!parseArguments(argc, argv, options, help)) {
-        std::fputs(Usage, stderr);
-        return BadUsage;
-    }
-    if (help) {
-        std::fputs(Usage, stdout);
-        return Registered;
-    }
-    return registerLibrary(options);
+    int status = parseArguments(argc, argv, options);
+    return status >= 0 ? status : registerLibrary(options);
 }

@@ -11,10 +11,13 @@
 #include <shellapi.h>
 #include <urlmon.h>
 
+#include "CommandLine.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -25,6 +28,8 @@ const char usage[] =
     "  --output FILE  write the bytes to FILE\n"
     "  --timeout MS   give up when the binding has not ended after MS milliseconds\n"
     "                 (default 30000)\n"
+    "  -h, --help     this text\n"
+    "  --version      the version\n"
     "Exit status: 0 when the binding ended with success, 1 when it failed or\n"
     "timed out, 2 for bad usage.\n";
 
@@ -108,6 +113,8 @@ private:
     IStream* stream = nullptr;
 };
 
+const char Program[] = "urlbind";
+
 struct Options {
     const char* url = nullptr;
     int urlIndex = 0; // its place on the command line
@@ -115,25 +122,49 @@ struct Options {
     DWORD timeout = 30000;
 };
 
-bool parseArguments(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
-        if ((argument == "--output" || argument == "--timeout") && i + 1 < argc) {
-            if (argument == "--output") {
-                options.output = argv[++i];
-            } else {
-                options.timeout = DWORD(std::strtoul(argv[++i], nullptr, 10));
+enum OptionKey { OutputOption = 256, TimeoutOption, VersionOption };
+
+const option LongOptions[] = {
+    {"output", required_argument, nullptr, OutputOption},
+    {"timeout", required_argument, nullptr, TimeoutOption},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, VersionOption},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Returns -1 when the options are good, else the exit status.
+int parseArguments(int argc, char** argv, Options& options) {
+    // getopt_long may reorder argv; the URL's place on the original command
+    // line is what its wide form is found by.
+    std::vector<char*> original(argv, argv + argc);
+    long timeout = 0;
+    for (int key; (key = commandline::NextOption(argc, argv, "h", LongOptions)) != -1;) {
+        switch (key) {
+        case 'h':
+            std::fputs(usage, stdout);
+            return 0;
+        case VersionOption:
+            return commandline::PrintVersion(Program);
+        case OutputOption:
+            options.output = optarg;
+            break;
+        case TimeoutOption:
+            if (!commandline::ReadNumber(optarg, 1, 86400000, timeout)) {
+                return commandline::UsageError(Program,
+                                               "--timeout wants milliseconds, from 1 to 86400000");
             }
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            return false;
-        } else if (options.url == nullptr) {
-            options.url = argv[i];
-            options.urlIndex = i;
-        } else {
-            return false;
+            options.timeout = DWORD(timeout);
+            break;
+        default:
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
         }
     }
-    return options.url != nullptr;
+    if (argc - optind != 1) {
+        return commandline::UsageError(Program, optind == argc ? "no URL given" : "one URL only");
+    }
+    options.url = argv[optind];
+    options.urlIndex = int(std::find(original.begin(), original.end(), options.url) - original.begin());
+    return -1;
 }
 
 std::wstring widen(const char* text) {
@@ -233,22 +264,16 @@ int bind(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(usage, stdout);
-            return 0;
-        }
-    }
     Options options;
-    if (!parseArguments(argc, argv, options)) {
-        std::fputs(usage, stderr);
-        return 2;
+    int status = parseArguments(argc, argv, options);
+    if (status >= 0) {
+        return status;
     }
     if (FAILED(CoInitialize(nullptr))) {
         std::fprintf(stderr, "urlbind: COM cannot be initialised\n");
         return 1;
     }
-    int status = bind(options);
+    status = bind(options);
     CoUninitialize();
     return status;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks what hollin.dll shows the system: a 32-bit (i386) PE DLL named
+# Checks what hollin.dll shows the system: a 32-bit (i386) PE DLL, or with
+# HOLLIN_PE_FORMAT=pei-x86-64 a 64-bit (PE32+, x86-64) one, named
 # hollin.DLL, exporting exactly the four entry points of an in-process server
 # under their plain names, and importing system DLLs only.
 #
@@ -30,7 +31,8 @@ check() {
 }
 
 format=$(printf '%s\n' "$dump" | sed -n 's/^.*file format \(.*\)$/\1/p' | head -n 1)
-check "a PE32 i386 file" "$format" pei-i386
+expected_format=${HOLLIN_PE_FORMAT:-pei-i386}
+check "a $expected_format file" "$format" "$expected_format"
 characteristics=$(printf '%s\n' "$dump" | grep -c -E '^\s+DLL$')
 check "a DLL" "$characteristics" 1
 module=$(printf '%s\n' "$dump" | sed -n 's/^Name[[:space:]]*[0-9a-f]* \(.*\)$/\1/p')

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing hollin needs, when it is missing: the
-# native toolchain with GoogleTest, the mingw-w64 cross toolchain and tools,
-# and 32-bit Wine (not with --native). Installs only as root; otherwise it
-# says what is missing.
+# native toolchain with GoogleTest and the tools the installation is checked
+# with (man, desktop-file-validate, dpkg-shlibdeps for the Debian package),
+# and (not with --native) the 32- and 64-bit mingw-w64 cross toolchains and
+# tools, 32- and 64-bit Wine, and wixl and msitools for the MSI packages.
+# Installs only as root; otherwise it says what is missing.
 #
 #   scripts/install-deps.sh [--native]
 set -euo pipefail
@@ -40,11 +42,19 @@ need make make
 need googletest /usr/src/googletest/CMakeLists.txt
 need libidn2-dev /usr/include/idn2.h
 need libbenchmark-dev /usr/include/benchmark/benchmark.h
+need man-db man
+need desktop-file-utils desktop-file-validate
+need dpkg-dev dpkg-shlibdeps
+need xdg-utils xdg-open
 if [ "$native_only" = 0 ]; then
     need mingw-w64 i686-w64-mingw32-g++-posix
+    need g++-mingw-w64-x86-64-posix x86_64-w64-mingw32-g++-posix
     need mingw-w64-tools i686-w64-mingw32-widl
     need wine wine
     need wine32:i386 /usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll
+    need wine64 /usr/lib/wine/wine64
+    need wixl wixl
+    need msitools msiinfo
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then

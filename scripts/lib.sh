@@ -6,17 +6,41 @@ usage_from_header() {
     sed -n '2,$ { /^#/!q; s/^# \{0,1\}//p; }' "$0"
 }
 
-# Sets Wine up for the prefix WINEPREFIX names: 32-bit, quiet, and making the
-# prefix first when it has none yet. When that fails, says so with wineboot's
-# messages and returns 1.
+# A test script's command line: -h or --help prints its usage; any other
+# number of arguments than COUNT is bad usage (exit status 2).
+take_arguments() { # take_arguments COUNT "$@"
+    local count=$1
+    shift
+    case "${1:-}" in
+    -h | --help)
+        usage_from_header
+        exit 0
+        ;;
+    esac
+    if [ $# -ne "$count" ]; then
+        usage_from_header >&2
+        exit 2
+    fi
+}
+
+# Sets Wine up for the prefix WINEPREFIX names: 32-bit, or 64-bit when
+# HOLLIN_WINEARCH is win64; quiet; and making the prefix first when it has
+# none yet. WINE is then the loader to run programs with (64-bit Wine's own
+# loader for win64: Debian's wine command prefers the 32-bit one). When that
+# fails, says so with wineboot's messages and returns 1.
 use_wine_prefix() {
-    export WINEARCH=win32 WINEDEBUG=-all
+    export WINEARCH=${HOLLIN_WINEARCH:-win32} WINEDEBUG=-all
+    WINE=wine
+    if [ "$WINEARCH" = win64 ]; then
+        WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+        export WINELOADER=$WINE
+    fi
     # No Mono or Gecko installers, no desktop: nothing here needs them.
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     unset DISPLAY
     [ -f "$WINEPREFIX/system.reg" ] && return 0
     mkdir -p "$WINEPREFIX"
-    if ! wineboot --init >"$WINEPREFIX/wineboot.log" 2>&1; then
+    if ! "$WINE" wineboot --init >"$WINEPREFIX/wineboot.log" 2>&1; then
         local name=${0##*/}
         echo "${name%.sh}: could not create the Wine prefix $WINEPREFIX:" >&2
         cat "$WINEPREFIX/wineboot.log" >&2
@@ -53,4 +77,25 @@ start_whoisd() { # start_whoisd PROGRAM WORK_DIR [ARGS...]
 
 stop_whoisd() {
     [ -n "${whoisd_pid:-}" ] && kill "$whoisd_pid" 2>/dev/null && wait "$whoisd_pid" 2>/dev/null
+}
+
+# The checks of a test script: check DESCRIPTION COMMAND... runs COMMAND and
+# tells ok or FAILED; checks_passed NAME sums them up and fails when any failed.
+passed=0
+failed=0
+check() {
+    local description=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok      $description"
+    else
+        failed=$((failed + 1))
+        echo "FAILED  $description"
+    fi
+}
+checks_passed() {
+    echo
+    echo "$1: $passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
 }

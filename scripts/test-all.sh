@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds hollin twice and runs every test: natively (ctest), then the
-# Windows build, whose tests run under 32-bit Wine. Installs what it needs
-# first when run as root on a fresh machine.
+# Builds hollin and runs every test: natively (ctest), then the 32-bit and
+# 64-bit Windows builds, whose tests run under 32-bit and 64-bit Wine.
+# Installs what it needs first when run as root on a fresh machine.
 #
 #   scripts/test-all.sh [--native-only]
 set -euo pipefail
@@ -43,6 +43,9 @@ scripts/check-style.sh build
 step "native tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+step "linux installation and Debian package"
+scripts/install-test.sh build
+
 # The same tests again under the sanitizers: memory errors, leaks and
 # undefined behaviour (address), then data races between the browser's thread
 # and the request's worker (thread).
@@ -61,7 +64,7 @@ fi
 step "windows build"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
     -DCMAKE_BUILD_TYPE=Release -DHOLLIN_WERROR=ON >/dev/null
-cmake --build build-win -j "$jobs"
+cmake --build build-win -j "$jobs" --target all msi
 
 step "windows tests under Wine"
 if can_run_i386; then
@@ -73,3 +76,15 @@ else
     echo "test-all: Wine tests of build-win; checking the DLL's exports and imports only"
     ctest --test-dir build-win --output-on-failure -R '^dll_exports_and_imports$'
 fi
+
+# The 64-bit DLL, and the x64 package with both DLLs. Its tests run under
+# 64-bit Wine, which every x86-64 machine runs: the unit tests, the end to
+# end test, and both packages installed and removed (the x86 package in the
+# 64-bit prefix too, where it takes the 32-bit registry view).
+step "windows 64-bit build"
+cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DHOLLIN_WERROR=ON >/dev/null
+cmake --build build-win64 -j "$jobs" --target all msi
+
+step "windows 64-bit tests under 64-bit Wine"
+ctest --test-dir build-win64 --output-on-failure

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build end to end under Wine, with Wine's own regsvr32, registry,
-# oleaut32 and urlmon, in a Wine prefix made for this run:
+# oleaut32 and urlmon, in a Wine prefix made for this run (64-bit when
+# HOLLIN_WINEARCH is win64, for the 64-bit build):
 #
 #   1. regsvr32 /s hollin.dll, and the registry holds every key of the class,
 #      the type library and the URL scheme's handler;
@@ -19,16 +20,8 @@
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-case "${1:-}" in
--h | --help)
-    usage_from_header
-    exit 0
-    ;;
-esac
-if [ $# -ne 2 ]; then
-    usage_from_header >&2
-    exit 2
-fi
+take_arguments 2 "$@"
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native=$(cd "$1" && pwd)
 windows=$(cd "$2" && pwd)
 for file in "$native/hollin-whoisd" "$native/dnswhois" "$native/hollin.so" \
@@ -54,19 +47,6 @@ use_wine_prefix || exit 1
 mkdir -p "$WINEPREFIX/drive_c/hollin"
 cp "$windows/hollin.dll" "$windows/urlbind.exe" "$WINEPREFIX/drive_c/hollin/"
 
-passed=0
-failed=0
-check() { # check DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok      $description"
-    else
-        failed=$((failed + 1))
-        echo "FAILED  $description"
-    fi
-}
 
 # --- the registry, read back with Wine's reg ------------------------------------------
 
@@ -74,9 +54,9 @@ check() { # check DESCRIPTION COMMAND...
 registry_value() {
     local key=$1 name=$2 output
     if [ -z "$name" ]; then
-        output=$(wine reg query "$key" /ve 2>/dev/null) || return 1
+        output=$("$WINE" reg query "$key" /ve 2>/dev/null) || return 1
     else
-        output=$(wine reg query "$key" /v "$name" 2>/dev/null) || return 1
+        output=$("$WINE" reg query "$key" /v "$name" 2>/dev/null) || return 1
     fi
     printf '%s\n' "$output" | tr -d '\r' | sed -n 's/^    .*    REG_SZ    \{0,1\}//p' | head -n 1
 }
@@ -85,7 +65,7 @@ value_is() {
     value=$(registry_value "$1" "$2") || return 1
     [ "$value" = "$3" ]
 }
-key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+key_exists() { "$WINE" reg query "$1" >/dev/null 2>&1; }
 key_missing() { ! key_exists "$1"; }
 
 CLSID='{5D1C7E2F-83A4-4B61-9E07-2C44D8A1B6F3}'
@@ -94,9 +74,12 @@ IID='{5D1C7E2E-83A4-4B61-9E07-2C44D8A1B6F3}'
 CLASS="HKCR\\CLSID\\$CLSID"
 HANDLER='HKCR\PROTOCOLS\Handler\dnswhois'
 DLL='C:\hollin\hollin.dll'
+# The type library's file is registered for the platform the DLL is built for.
+TLB_PLATFORM=win32
+[ "${HOLLIN_WINEARCH:-win32}" = win64 ] && TLB_PLATFORM=win64
 
 echo "== regsvr32 /s hollin.dll"
-check "regsvr32 /s succeeds" wine regsvr32 /s "$DLL"
+check "regsvr32 /s succeeds" "$WINE" regsvr32 /s "$DLL"
 check "ProgID: its name" value_is 'HKCR\Tervask.WhoIsProtocol.1' '' 'LocalFileProtocol Class'
 check "ProgID: its class" value_is 'HKCR\Tervask.WhoIsProtocol.1\CLSID' '' "$CLSID"
 check "version-independent ProgID: its name" \
@@ -114,8 +97,24 @@ check "class: ThreadingModel" value_is "$CLASS\\InprocServer32" ThreadingModel A
 check "class: TypeLib" value_is "$CLASS\\TypeLib" '' "$LIBID"
 check "handler: CLSID" value_is "$HANDLER" CLSID "$CLSID"
 check "type library: registered" value_is "HKCR\\TypeLib\\$LIBID\\1.0" '' 'hollin 1.0 Type Library'
-check "type library: its file" value_is "HKCR\\TypeLib\\$LIBID\\1.0\\0\\win32" '' "$DLL"
+check "type library: its file" value_is "HKCR\\TypeLib\\$LIBID\\1.0\\0\\$TLB_PLATFORM" '' "$DLL"
 check "type library: its interface" value_is "HKCR\\Interface\\$IID" '' ILocalFileProtocol
+
+echo "== urlbind's command line"
+version=$(sed -n 's/^project(hollin VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+urlbind() { "$WINE" 'C:\hollin\urlbind.exe' "$@" 2>"$work/urlbind.err" | tr -d '\r'; }
+says_version() { [ "$(urlbind --version)" = "urlbind $version" ]; }
+shows_usage() { urlbind -h | grep -q '^usage: urlbind'; }
+refuses() { # refuses MESSAGE ARGS...: exit status 2 and MESSAGE on standard error
+    local message=$1
+    shift
+    "$WINE" 'C:\hollin\urlbind.exe' "$@" >/dev/null 2>"$work/urlbind.err"
+    [ $? -eq 2 ] && grep -q -- "$message" "$work/urlbind.err"
+}
+check "urlbind --version says the project's version" says_version
+check "urlbind -h shows its usage" shows_usage
+check "urlbind rejects an unknown option" refuses "unknown option --bogus" --bogus x
+check "urlbind rejects --timeout=0" refuses "--timeout wants" --timeout=0 x
 
 echo "== pages through urlmon and through the native host"
 # Three servers: the first (the default server below) refers chain.example
@@ -143,7 +142,8 @@ start_whoisd "$native/hollin-whoisd" "$work" --record "$work/received" \
 # Both hosts open URL; their pages must be the same bytes.
 same_page() {
     local url=$1 name=$2
-    wine 'C:\hollin\urlbind.exe' --output "C:\\hollin\\$name.html" "$url" || return 1
+    "$WINE" 'C:\hollin\urlbind.exe' --output="C:\\hollin\\$name.html" --timeout 30000 -- "$url" ||
+        return 1
     "$native/dnswhois" --library "$native/hollin.so" --output "$work/$name.native.html" "$url" ||
         return 1
     cmp -s "$WINEPREFIX/drive_c/hollin/$name.html" "$work/$name.native.html"
@@ -196,16 +196,14 @@ fi
 wine reg delete 'HKCU\Software\Tervask\WhoIsProtocol' /f >/dev/null 2>&1
 
 echo "== regsvr32 /u /s hollin.dll"
-check "regsvr32 /u /s succeeds" wine regsvr32 /u /s "$DLL"
+check "regsvr32 /u /s succeeds" "$WINE" regsvr32 /u /s "$DLL"
 for key in 'HKCR\Tervask.WhoIsProtocol.1' 'HKCR\Tervask.WhoIsProtocol' "$CLASS" \
     "HKCR\\TypeLib\\$LIBID" "HKCR\\Interface\\$IID"; do
     check "removed: $key" key_missing "$key"
 done
 check "kept: HKCR\\CLSID" key_exists 'HKCR\CLSID'
 check "handler: CLSID is the empty string" value_is "$HANDLER" CLSID ''
-check "a second regsvr32 /u /s succeeds" wine regsvr32 /u /s "$DLL"
+check "a second regsvr32 /u /s succeeds" "$WINE" regsvr32 /u /s "$DLL"
 check "handler: CLSID is still the empty string" value_is "$HANDLER" CLSID ''
 
-echo
-echo "wine end to end: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+checks_passed "wine end to end"

@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -122,4 +124,16 @@ std::string BuildFile(const std::string& name) {
 ProgramResult RunBuildProgram(const std::string& name, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), BuildFile(name));
     return RunProgram(arguments);
+}
+
+void ExpectCommonOptions(const std::string& name) {
+    ProgramResult version = RunBuildProgram(name, {"--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.out, name + " " + HOLLIN_VERSION + "\n");
+    ProgramResult help = RunBuildProgram(name, {"-h"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.out.find("usage: " + name), 0u) << help.out;
+    ProgramResult unknown = RunBuildProgram(name, {"--no-such-option"});
+    EXPECT_EQ(unknown.exitStatus, 2);
+    EXPECT_EQ(unknown.err, name + ": unknown option --no-such-option (see --help)\n");
 }

@@ -41,3 +41,8 @@ std::string BuildFile(const std::string& name);
 
 // Runs the build's program `name` with `arguments`.
 ProgramResult RunBuildProgram(const std::string& name, std::vector<std::string> arguments);
+
+// What every program of the build answers alike: --version with its name and
+// the project's version, -h with its usage, and an unknown option with a
+// message and exit status 2.
+void ExpectCommonOptions(const std::string& name);

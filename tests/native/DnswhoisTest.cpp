@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <dlfcn.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -34,6 +35,17 @@ TEST(DnswhoisProgram, HelpSaysTheOptionsAndTheExitStatuses) {
                              "DllGetClassObject", "Exit status", "3  aborted"}) {
         EXPECT_TRUE(contains(help.out, text)) << text;
     }
+}
+
+TEST(DnswhoisProgram, OptionsTakeEitherFormAndABareQueryIsADnswhoisUrl) {
+    ExpectCommonOptions("dnswhois");
+    TempDir dir;
+    ProgramResult bare = runDnswhois(
+        {"--library=" + BuildFile("hollin.so"), "--output=" + dir.Path("page"), "--", "x"});
+    EXPECT_EQ(bare.exitStatus, 0) << bare.err;
+    EXPECT_TRUE(contains(ReadText(dir.Path("page")), "Syntax error in the URL"))
+        << "x is dnswhois:x, whose query is too short";
+    EXPECT_EQ(runDnswhois({"--open", "--output", "page", "x"}).exitStatus, 2);
 }
 
 TEST(DnswhoisProgram, BadUsageIsStatusTwoWithAMessage) {
@@ -116,6 +128,51 @@ TEST_F(DnswhoisThroughHollin, WritesThePageBytesUnchanged) {
     EXPECT_EQ(toFile.exitStatus, 0);
     EXPECT_EQ(toFile.out, "");
     EXPECT_EQ(ReadText(output), result.out);
+}
+
+// --open with $BROWSER naming a stand-in, in a runtime folder of the test's own.
+class DnswhoisOpen : public DnswhoisThroughHollin {
+protected:
+    void SetUp() override {
+        DnswhoisThroughHollin::SetUp();
+        setenv("XDG_RUNTIME_DIR", runtime.Path("").c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("XDG_RUNTIME_DIR");
+        unsetenv("BROWSER");
+    }
+    size_t PagesLeft() {
+        return size_t(std::distance(std::filesystem::directory_iterator(runtime.Path("")),
+                                    std::filesystem::directory_iterator()));
+    }
+
+    TempDir runtime;
+    TempDir seen;
+};
+
+TEST_F(DnswhoisOpen, HandsTheBrowserAPrivateFileWithTheWholePage) {
+    setenv("BROWSER",
+           ("no-such-browser-here:cp %s " + seen.Path("page") + " && stat -c %a %s >" +
+            seen.Path("mode"))
+               .c_str(),
+           1);
+    ProgramResult opened = Run({"--open", Url("example.com")});
+    EXPECT_EQ(opened.exitStatus, 0) << opened.err;
+    EXPECT_EQ(ReadText(seen.Path("mode")), "600\n");
+    EXPECT_EQ(ReadText(seen.Path("page")), Run({Url("example.com")}).out);
+    EXPECT_EQ(PagesLeft(), 1u) << "the browser reads the file after dnswhois ends";
+}
+
+TEST_F(DnswhoisOpen, ABrowserThatFailsIsStatusFourAndLeavesNoFile) {
+    setenv("BROWSER", "exit 7", 1);
+    ProgramResult failed = Run({"--open", Url("example.com")});
+    EXPECT_EQ(failed.exitStatus, 4);
+    EXPECT_TRUE(contains(failed.err, "'exit 7' failed (exit status 7)")) << failed.err;
+    EXPECT_EQ(PagesLeft(), 0u);
+
+    ProgramResult aborted = Run({"--open", "--abort-after", "100", Url("silent")});
+    EXPECT_EQ(aborted.exitStatus, 3);
+    EXPECT_EQ(PagesLeft(), 0u) << "no page, no file";
 }
 
 TEST_F(DnswhoisThroughHollin, AbortAfterGivesUpOnASilentServer) {

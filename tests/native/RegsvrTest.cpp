@@ -31,7 +31,7 @@ TEST_F(Regsvr, RegistersAndUnregistersHollin) {
     expectRegistered(library);
 
     Create(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}");
-    ProgramResult unregistered = Run({"-u", library});
+    ProgramResult unregistered = Run({"--unregister", library});
     EXPECT_EQ(unregistered.exitStatus, 0) << unregistered.err;
     expectUnregistered();
     EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "CLSID\\{00000000-1111-2222-3333-444444444444}"));
@@ -68,6 +68,10 @@ TEST_F(Regsvr, TenAtOnceLeaveAWholeRegistry) {
 }
 
 TEST_F(Regsvr, SaysWhatWentWrong) {
+    ExpectCommonOptions("regsvr");
+    ProgramResult afterDashes = Run({"--", "-missing.so"});
+    EXPECT_EQ(afterDashes.exitStatus, 1) << "a library name, not an option";
+    EXPECT_NE(afterDashes.err.find("-missing.so: No such file"), std::string::npos);
     ProgramResult help = Run({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_EQ(help.out.find("usage: regsvr [-u] LIBRARY"), 0u);

@@ -229,8 +229,8 @@ TEST(WhoisdProgram, ServesRecordsAndStopsOnSigterm) {
 
     ChildProcess whoisd;
     ASSERT_TRUE(
-        whoisd.Start({BuildFile("hollin-whoisd"), "--port", "0", "--port-file", portFile,
-                      "--record", recordFile, "--replies", repliesFile, "--idle-ms", "100"}));
+        whoisd.Start({BuildFile("hollin-whoisd"), "--port=0", "--port-file=" + portFile, "--record",
+                      recordFile, "--replies", repliesFile, "--idle-ms", "100"}));
     int port = 0;
     for (int wait = 0; wait < 500 && port == 0; ++wait) {
         usleep(10000);
@@ -254,6 +254,7 @@ TEST(WhoisdProgram, ServesRecordsAndStopsOnSigterm) {
 }
 
 TEST(WhoisdProgram, HelpAndBadUsage) {
+    ExpectCommonOptions("hollin-whoisd");
     ProgramResult help = RunBuildProgram("hollin-whoisd", {"--help"});
     EXPECT_EQ(help.exitStatus, 0);
     for (const char* name : {"--port", "--record", "--replies", "silent", "reset", "drip"}) {
@@ -262,6 +263,7 @@ TEST(WhoisdProgram, HelpAndBadUsage) {
     for (std::vector<std::string> arguments : {std::vector<std::string>{"--port", "65536"},
                                                {"--port"},
                                                {"--bogus", "1"},
+                                               {"--port=1", "extra"},
                                                {"--idle-ms", "0"}}) {
         ProgramResult result = RunBuildProgram("hollin-whoisd", arguments);
         EXPECT_EQ(result.exitStatus, 2) << arguments[0];

@@ -1,6 +1,9 @@
 // hollin-whoisd: the whois server hollin's tests and demos talk to.
 #include "tests/whoisd/WhoisServer.h"
 
+#include "host/CommandLine.h"
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +45,8 @@ const char Usage[] =
     "  --idle-ms MS      a client that sends nothing for MS milliseconds has sent\n"
     "                    its query (default 1000); one that sent nothing at all is\n"
     "                    answered \"% hollin-whoisd: no query was received.\"\n"
-    "  --help            this text\n"
+    "  -h, --help        this text\n"
+    "  --version         the version\n"
     "\n"
     "Queries (ASCII case does not matter):\n"
     "  example.com  a registry's reply (CR LF line ends)\n"
@@ -76,59 +80,79 @@ struct Options {
     std::vector<ServerOptions> servers;
 };
 
-bool parseNumber(const char* text, long low, long high, long& value) {
-    char* end = nullptr;
-    errno = 0;
-    long number = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || errno != 0 || number < low || number > high) {
-        return false;
-    }
-    value = number;
-    return true;
-}
+const char Program[] = "hollin-whoisd";
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "hollin-whoisd: %s (see --help)\n", message.c_str());
-    return 2;
+enum OptionKey {
+    PortOption = 256,
+    PortFileOption,
+    RepliesOption,
+    RecordOption,
+    IdleOption,
+    Ipv6Option,
+    VersionOption
+};
+
+const option LongOptions[] = {
+    {"port", required_argument, nullptr, PortOption},
+    {"port-file", required_argument, nullptr, PortFileOption},
+    {"replies", required_argument, nullptr, RepliesOption},
+    {"record", required_argument, nullptr, RecordOption},
+    {"idle-ms", required_argument, nullptr, IdleOption},
+    {"ipv6", no_argument, nullptr, Ipv6Option},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, VersionOption},
+    {nullptr, 0, nullptr, 0},
+};
+
+// The server that --replies and --record belong to: the last --port's, or
+// the one shared by every server before the first --port.
+ServerOptions& currentServer(Options& options) {
+    return options.servers.empty() ? options.shared : options.servers.back();
 }
 
 // Returns -1 when the options are good, else the exit status.
 int parseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        if (option == "--help") {
+    using commandline::UsageError;
+    for (int key; (key = commandline::NextOption(argc, argv, "h", LongOptions)) != -1;) {
+        switch (key) {
+        case 'h':
             std::fputs(Usage, stdout);
             return 0;
-        }
-        if (i + 1 == argc && option != "--ipv6") {
-            return usageError(option.compare(0, 2, "--") == 0 ? option + " needs a value"
-                                                              : "unexpected argument " + option);
-        }
-        if (option == "--ipv6") {
+        case VersionOption:
+            return commandline::PrintVersion(Program);
+        case Ipv6Option:
             options.ipv6 = true;
-            continue;
-        }
-        const char* value = argv[++i];
-        ServerOptions& current = options.servers.empty() ? options.shared : options.servers.back();
-        if (option == "--port") {
+            break;
+        case PortOption: {
+            // Each --port starts a server; --replies and --record after it
+            // are that server's own.
             ServerOptions server;
-            if (!parseNumber(value, 0, 65535, server.port)) {
-                return usageError("--port wants a number from 0 to 65535");
+            if (!commandline::ReadNumber(optarg, 0, 65535, server.port)) {
+                return UsageError(Program, "--port wants a number from 0 to 65535");
             }
             options.servers.push_back(server);
-        } else if (option == "--idle-ms") {
-            if (!parseNumber(value, 1, 600000, options.idleMs)) {
-                return usageError("--idle-ms wants a number from 1 to 600000");
-            }
-        } else if (option == "--port-file") {
-            options.portFile = value;
-        } else if (option == "--record") {
-            current.recordFile = value;
-        } else if (option == "--replies") {
-            current.replyFiles.push_back(value);
-        } else {
-            return usageError("unknown option " + option);
+            break;
         }
+        case IdleOption:
+            if (!commandline::ReadNumber(optarg, 1, 600000, options.idleMs)) {
+                return UsageError(Program, "--idle-ms wants a number from 1 to 600000");
+            }
+            break;
+        case PortFileOption:
+            options.portFile = optarg;
+            break;
+        case RecordOption:
+            currentServer(options).recordFile = optarg;
+            break;
+        case RepliesOption:
+            currentServer(options).replyFiles.push_back(optarg);
+            break;
+        default:
+            return commandline::ReportBadOption(Program, key, argv, LongOptions);
+        }
+    }
+    if (optind < argc) {
+        return UsageError(Program, std::string("unexpected argument ") + argv[optind]);
     }
     if (options.servers.empty()) {
         options.servers.emplace_back();
