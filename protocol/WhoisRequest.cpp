@@ -49,7 +49,10 @@ RequestStatus WhoisRequest::ReportStatus(RequestStatus status) {
     if (status == StatusOk) {
         return StatusOk;
     }
-    AppendStatusLines(*stream->GetIncoming(), status);
+    // A failure without lines of its own still shows as one, not as an
+    // empty reply.
+    RequestStatus shown = StatusLinesLength(status) != 0 ? status : StatusUnknownError;
+    AppendStatusLines(*stream->GetIncoming(), shown);
     CompleteReply();
     return status;
 }

@@ -24,8 +24,9 @@ public:
     // has appended its lines and reported completion before this returns.
     LONG Parse();
     LONG EndParse(RequestStatus status);
-    // Appends the status's lines and, unless a stop was asked for, reports
-    // completion to the sink. Returns the status.
+    // Appends the status's lines (those of StatusUnknownError for a status
+    // without lines) and, unless a stop was asked for, reports completion
+    // to the sink. Returns the status; StatusOk does nothing.
     RequestStatus ReportStatus(RequestStatus status);
     // Tells the sink that the page will be HTML.
     void ReportMimeType();

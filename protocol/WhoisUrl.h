@@ -27,4 +27,4 @@ const DWORD DefaultWhoisPort = 43;
 // Returns StatusOk and sets the three results, or StatusSyntaxError and
 // leaves them untouched. Nothing is unescaped, trimmed or case-folded.
 [[nodiscard]] RequestStatus ParseWhoisUrl(const TextString& url, TextString& server, DWORD& port,
-                            TextString& query);
+                                          TextString& query);
