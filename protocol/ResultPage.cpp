@@ -47,18 +47,19 @@ DWORD lineLength(const char* line) {
 }
 
 // What must follow the reply on every page, with the cut notice that may
-// precede it, plus one growth step: with that much room left, the appends
-// after the reply cannot fail (each grows the block by at most a step more
-// than it needs).
-DWORD roomAfterReply(const ByteBuffer& page) {
+// precede it.
+DWORD linesAfterReply() {
     return CutNoticeLength() + lineLength(PageSeparatorLine) + lineLength(PageFooterLine) +
-           lineLength(PageClosingLine) + page.GetStep();
+           lineLength(PageClosingLine);
 }
 
-// Drains `reply` into `page` while the page keeps `keep` bytes free below its
-// maximum; returns false when part of the reply had to be left out. Once a
-// piece is refused nothing later is taken, so a cut reply has no gap.
-bool moveReply(ByteBuffer& page, ByteBuffer& reply, DWORD keep) {
+// Drains `reply` into `page` while the page keeps room for the lines after
+// the reply, plus one growth step, below its maximum, and holds that room
+// in its block; returns false when part of the reply had to be left out
+// (no room, or no memory). Once a piece is refused nothing later is taken,
+// so a cut reply has no gap.
+bool moveReply(ByteBuffer& page, ByteBuffer& reply) {
+    DWORD keep = linesAfterReply() + page.GetStep();
     DWORD limit = page.GetMaxSize() > keep ? page.GetMaxSize() - keep : 0;
     BYTE piece[ByteBuffer::MoveChunkSize];
     bool whole = true;
@@ -66,7 +67,9 @@ bool moveReply(ByteBuffer& page, ByteBuffer& reply, DWORD keep) {
         if (!whole) {
             continue;
         }
-        if (page.GetLength() + got > limit || page.Append(piece, got) != got) {
+        if (page.GetLength() + got > limit ||
+            !page.Reserve(page.GetLength() + got + linesAfterReply()) ||
+            page.Append(piece, got) != got) {
             whole = false;
         }
     }
@@ -110,10 +113,22 @@ DWORD StatusLinesLength(LONG status) {
     return total;
 }
 
+DWORD PageFixedLength() {
+    return lineLength(PageHeaderLine) + linesAfterReply();
+}
+
 void ComposePage(ByteBuffer& page, ByteBuffer& reply) {
     page.Clear();
+    // The room for the header and the lines after the reply is had first and
+    // kept while the reply goes in: then no append of those lines can fail,
+    // even when memory runs out, and the page is whole (or, when not even
+    // that room can be had, empty).
+    if (!page.Reserve(PageFixedLength())) {
+        reply.Clear();
+        return;
+    }
     page.AppendLine(PageHeaderLine);
-    if (!moveReply(page, reply, roomAfterReply(page))) {
+    if (!moveReply(page, reply)) {
         AppendCutNotice(page);
     }
     page.AppendLine(PageSeparatorLine);

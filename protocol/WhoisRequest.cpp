@@ -8,13 +8,14 @@
 
 WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
     : WorkerThread(nullptr), sink(hostSink), stream(nullptr), port(DefaultWhoisPort), parsedOk(0),
-      lifecycle(Idle), complete(false), connectTimeout(ConnectTimeout),
+      urlCopied(false), lifecycle(Idle), complete(false), connectTimeout(ConnectTimeout),
       receiveTimeout(ReceiveTimeout) {
     InitializeCriticalSection(&reportLock);
     if (sink != nullptr) {
         sink->AddRef();
     }
     url.AssignWide(wideUrl);
+    urlCopied = wideUrl == nullptr || url.GetText() != nullptr;
     server.Assign("");
     query.Assign("");
     stream = new (std::nothrow) SocketStream();
@@ -94,6 +95,10 @@ LONG WhoisRequest::Start() {
 bool WhoisRequest::SwitchLifecycle(Lifecycle from, Lifecycle to) {
     LONG expected = from;
     return lifecycle.compare_exchange_strong(expected, to);
+}
+
+bool WhoisRequest::IsUsable() const {
+    return stream != nullptr && stream->IsOk() && urlCopied && CanBeStopped();
 }
 
 bool WhoisRequest::IsComplete() const {

@@ -43,6 +43,9 @@ public:
     // Whether the exchange has finished writing the reply buffer (it has
     // reported, failed or stopped), so that the buffer may be read.
     bool IsComplete() const;
+    // Whether everything the request was made with could be allocated (its
+    // stream and buffers, its copy of the URL, its stop event).
+    bool IsUsable() const;
     SocketStream* GetStream() const { return stream; }
 
     // The longest a connection may take to be made (then: status 7), and
@@ -80,6 +83,7 @@ private:
     TextString query;
     DWORD port;
     LONG parsedOk;
+    bool urlCopied;
 
     CRITICAL_SECTION reportLock; // between reports and cutting the request loose
     std::atomic<LONG> lifecycle;

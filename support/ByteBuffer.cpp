@@ -66,6 +66,10 @@ bool ByteBuffer::CanAppend(DWORD count) const {
     return count <= room || GrownCapacity(count - room) != 0;
 }
 
+bool ByteBuffer::Reserve(DWORD total) {
+    return total <= capacity || Grow(total - capacity);
+}
+
 DWORD ByteBuffer::Append(const void* bytes, DWORD count) {
     if (count == 0 || bytes == nullptr) {
         return 0;
