@@ -54,7 +54,7 @@ set(entries "")
 # names) and sets `expression` to the entry field that stands for it.
 macro(add_identifier value expression)
     if("${value}" MATCHES "^[0-9]+$")
-        set(${expression} "resourceIntegerFlag | ${value}u")
+        set(${expression} "ResourceIntegerFlag | ${value}u")
     else()
         string(TOUPPER "${value}" text)
         string(HEX "${text}" hex)
@@ -119,6 +119,6 @@ ${byteLines}    },
 
 } // namespace
 
-__attribute__((visibility(\"hidden\"))) extern const ResourceTableHeader* const ownResourceTable =
+__attribute__((visibility(\"hidden\"))) extern const ResourceTableHeader* const OwnResourceTable =
     &table.header;
 ")

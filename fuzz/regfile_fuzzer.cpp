@@ -9,12 +9,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
     registry::Tree first;
-    if (!registry::parse(text, first)) {
+    if (!registry::Parse(text, first)) {
         return 0;
     }
-    std::string written = registry::format(first);
+    std::string written = registry::Format(first);
     registry::Tree second;
-    require(registry::parse(written, second));
-    require(registry::format(second) == written);
+    require(registry::Parse(written, second));
+    require(registry::Format(second) == written);
     return 0;
 }

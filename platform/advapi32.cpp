@@ -1,4 +1,14 @@
-// advapi32 stand-ins: the registry calls over the registry file.
+// The registry calls (advapi32), over the registry file.
+//
+// Divisions, in order:
+//   - key handles: what a handle names, and the handles this process holds
+//   - paths: key paths and names, and the key they lead to
+//   - reading and changing: running a call on the registry as it is now
+//   - opening and closing keys: RegCreateKeyExA, RegOpenKeyExA, RegCloseKey
+//   - values: RegSetValueExA, RegQueryValueExA and RegDeleteValueA
+//   - deleting keys: RegDeleteKeyA and RegDeleteTreeA
+//   - enumerating: RegEnumKeyExA, RegEnumValueA and RegQueryInfoKeyA
+//   - installations: BeginRegistryInstallation and EndRegistryInstallation
 //
 // A key handle names its key by root and path, together with the access it
 // was opened with. Each call finds the key again in the file as it is now; a
@@ -8,6 +18,20 @@
 // As on Windows, opening, creating and deleting through a handle need no
 // particular access on it; reading values and enumerating need the read
 // rights, setting and deleting values KEY_SET_VALUE.
+//
+// Where this differs from Windows, and why:
+// - HKEY_CLASSES_ROOT is a root of its own, not a view merged from the
+//   machine's and the user's classes; HKEY_PERFORMANCE_DATA and
+//   HKEY_DYN_DATA hold no keys and refuse every call with
+//   ERROR_INVALID_HANDLE.
+// - Keys have no class strings, no security and only non-volatile storage
+//   (REG_OPTION_NON_VOLATILE); the last write time reported is that of the
+//   file.
+// - Key and value names cannot contain a line break, which the file format
+//   cannot hold: such a name is refused with ERROR_INVALID_PARAMETER.
+// - A registration can hold the registry for itself
+//   (BeginRegistryInstallation, not a Windows call), as a Windows installer
+//   runs one installation at a time.
 #include "platform/advapi32.h"
 
 #include "platform/registryfile.h"
@@ -21,18 +45,20 @@
 #include <unordered_set>
 
 using registry::Key;
-using registry::sameName;
+using registry::SameName;
 using registry::Tree;
 using registry::Value;
 
+// --- key handles ---------------------------------------------------------------------------------
+
 namespace {
 
-const REGSAM genericRead = 0x80000000u;
-const REGSAM genericWrite = 0x40000000u;
-const REGSAM genericAll = 0x10000000u;
+const REGSAM GenericRead = 0x80000000u;
+const REGSAM GenericWrite = 0x40000000u;
+const REGSAM GenericAll = 0x10000000u;
 
-const size_t maxKeyNameLength = 255;
-const size_t maxValueNameLength = 16383;
+const size_t MaxKeyNameLength = 255;
+const size_t MaxValueNameLength = 16383;
 
 struct OpenKey {
     int root;
@@ -61,13 +87,13 @@ std::unordered_set<OpenKey*>& openKeys() {
 // Generic rights mean the key rights they stand for; MAXIMUM_ALLOWED is
 // everything, as no key here has a security descriptor that limits it.
 REGSAM effectiveAccess(REGSAM access) {
-    if (access & (MAXIMUM_ALLOWED | genericAll)) {
+    if (access & (MAXIMUM_ALLOWED | GenericAll)) {
         access |= KEY_ALL_ACCESS;
     }
-    if (access & genericRead) {
+    if (access & GenericRead) {
         access |= KEY_READ;
     }
-    if (access & genericWrite) {
+    if (access & GenericWrite) {
         access |= KEY_WRITE;
     }
     return access;
@@ -135,11 +161,13 @@ void markDeleted(int root, const std::vector<std::string>& path, bool onlyBelow 
         }
         bool below = true;
         for (size_t i = 0; i < path.size() && below; ++i) {
-            below = sameName(open->path[i], path[i]);
+            below = SameName(open->path[i], path[i]);
         }
         open->deleted = open->deleted || below;
     }
 }
+
+// --- paths ---------------------------------------------------------------------------------------
 
 bool validName(const std::string& name, size_t maxLength) {
     return name.size() <= maxLength && name.find_first_of("\r\n") == std::string::npos;
@@ -162,7 +190,7 @@ LONG splitPath(LPCSTR text, std::vector<std::string>& parts) {
         if (part.empty()) {
             return ERROR_BAD_PATHNAME;
         }
-        if (!validName(part, maxKeyNameLength)) {
+        if (!validName(part, MaxKeyNameLength)) {
             return ERROR_INVALID_PARAMETER;
         }
         parts.push_back(part);
@@ -188,10 +216,12 @@ LONG resolveBelow(HKEY key, LPCSTR subKey, KeyRef& ref, std::vector<std::string>
 Key* findKey(Tree& tree, int root, const std::vector<std::string>& path) {
     Key* key = &tree.roots[root];
     for (size_t i = 0; i < path.size() && key != nullptr; ++i) {
-        key = key->findSubkey(path[i]);
+        key = key->FindSubkey(path[i]);
     }
     return key;
 }
+
+// --- reading and changing ------------------------------------------------------------------------
 
 // Runs a registry call, turning exhausted memory into its error code.
 template <typename Call> LSTATUS guarded(Call call) {
@@ -211,7 +241,7 @@ template <typename Read> LSTATUS readKey(HKEY handle, REGSAM needed, Read read) 
         FILETIME modified{};
         LONG status = resolve(handle, ref, needed);
         if (status == ERROR_SUCCESS) {
-            status = registry::load(tree, &modified);
+            status = registry::Load(tree, &modified);
         }
         if (status != ERROR_SUCCESS) {
             return status;
@@ -224,7 +254,7 @@ template <typename Read> LSTATUS readKey(HKEY handle, REGSAM needed, Read read) 
 // Changes the registry through `change`, which gets the key `ref` names;
 // that key must still be there.
 template <typename Change> LONG updateKey(const KeyRef& ref, Change change) {
-    return registry::update([&](Tree& tree, bool& changed) -> LONG {
+    return registry::Update([&](Tree& tree, bool& changed) -> LONG {
         Key* key = findKey(tree, ref.root, ref.path);
         return key != nullptr ? change(tree, *key, changed) : ERROR_KEY_DELETED;
     });
@@ -267,6 +297,8 @@ LONG copyData(const Value& value, LPDWORD type, LPBYTE data, LPDWORD size) {
 
 } // namespace
 
+// --- opening and closing keys --------------------------------------------------------------------
+
 LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSAM access,
                         LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
     if (result == nullptr) {
@@ -288,9 +320,9 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD options, RE
             // The names as stored, which may differ from `subKey` in case.
             Key* current = &tree.roots[ref.root];
             for (std::string& part : path) {
-                Key* next = current->findSubkey(part);
+                Key* next = current->FindSubkey(part);
                 if (next == nullptr) {
-                    next = &current->addSubkey(part);
+                    next = &current->AddSubkey(part);
                     created = true;
                 }
                 part = next->name;
@@ -321,7 +353,7 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
         Tree tree;
         LONG status = resolveBelow(key, subKey, ref, path);
         if (status == ERROR_SUCCESS) {
-            status = registry::load(tree, nullptr);
+            status = registry::Load(tree, nullptr);
         }
         if (status != ERROR_SUCCESS) {
             return status;
@@ -331,7 +363,7 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
         }
         Key* current = &tree.roots[ref.root];
         for (std::string& part : path) {
-            current = current->findSubkey(part);
+            current = current->FindSubkey(part);
             if (current == nullptr) {
                 return ERROR_FILE_NOT_FOUND;
             }
@@ -355,6 +387,8 @@ LSTATUS RegCloseKey(HKEY key) {
     return ERROR_SUCCESS;
 }
 
+// --- values --------------------------------------------------------------------------------------
+
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
                        DWORD size) {
     if (data == nullptr && size != 0) {
@@ -364,7 +398,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
         KeyRef ref;
         std::string name = valueName == nullptr ? "" : valueName;
         LONG status = resolve(key, ref, KEY_SET_VALUE);
-        if (status == ERROR_SUCCESS && !validName(name, maxValueNameLength)) {
+        if (status == ERROR_SUCCESS && !validName(name, MaxValueNameLength)) {
             status = ERROR_INVALID_PARAMETER;
         }
         if (status != ERROR_SUCCESS) {
@@ -372,7 +406,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
         }
         std::vector<BYTE> bytes(data, data + size);
         return updateKey(ref, [&](Tree&, Key& target, bool& changed) -> LONG {
-            Value* value = target.findValue(name);
+            Value* value = target.FindValue(name);
             if (value == nullptr) {
                 target.values.push_back(Value{name, type, bytes});
                 changed = true;
@@ -392,7 +426,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBY
         return ERROR_INVALID_PARAMETER;
     }
     return readKey(key, KEY_QUERY_VALUE, [&](Key& target, const FILETIME&) -> LSTATUS {
-        Value* value = target.findValue(valueName == nullptr ? "" : valueName);
+        Value* value = target.FindValue(valueName == nullptr ? "" : valueName);
         return value == nullptr ? ERROR_FILE_NOT_FOUND : copyData(*value, type, data, size);
     });
 }
@@ -406,11 +440,13 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
         }
         std::string name = valueName == nullptr ? "" : valueName;
         return updateKey(ref, [&](Tree&, Key& target, bool& changed) -> LONG {
-            changed = target.removeValue(name);
+            changed = target.RemoveValue(name);
             return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
         });
     });
 }
+
+// --- deleting keys -------------------------------------------------------------------------------
 
 namespace {
 
@@ -424,14 +460,14 @@ LSTATUS deleteKey(const KeyRef& ref, std::vector<std::string> path, bool wholeTr
     path.pop_back();
     LONG status = updateKey(ref, [&](Tree& tree, Key&, bool& changed) -> LONG {
         Key* parent = findKey(tree, ref.root, path);
-        Key* target = parent == nullptr ? nullptr : parent->findSubkey(name);
+        Key* target = parent == nullptr ? nullptr : parent->FindSubkey(name);
         if (target == nullptr) {
             return ERROR_FILE_NOT_FOUND;
         }
         if (!wholeTree && !target->subkeys.empty()) {
             return ERROR_ACCESS_DENIED;
         }
-        changed = parent->removeSubkey(name);
+        changed = parent->RemoveSubkey(name);
         return ERROR_SUCCESS;
     });
     if (status == ERROR_SUCCESS) {
@@ -480,6 +516,8 @@ LSTATUS RegDeleteTreeA(HKEY key, LPCSTR subKey) {
         return status;
     });
 }
+
+// --- enumerating ---------------------------------------------------------------------------------
 
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD,
                       LPSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime) {
@@ -563,9 +601,11 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD,
     });
 }
 
+// --- installations -------------------------------------------------------------------------------
+
 HANDLE BeginRegistryInstallation() {
     try {
-        int lock = registry::lockInstallation();
+        int lock = registry::LockInstallation();
         return lock >= 0 ? new int(lock) : nullptr;
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -5,19 +5,9 @@
 // $XDG_DATA_HOME/hollin/registry.reg (or ~/.local/share/hollin/registry.reg).
 // Every call reads the file as it is now, so that processes sharing it see
 // each other's changes; every change replaces the file atomically under an
-// exclusive lock (see advapi32.cpp). A file that cannot be read or parsed is
-// reported (ERROR_CANTREAD, ERROR_BADDB) and never overwritten.
-//
-// Where this differs from Windows:
-// - HKEY_CLASSES_ROOT is a root of its own, not a view merged from the
-//   machine's and the user's classes; HKEY_PERFORMANCE_DATA and
-//   HKEY_DYN_DATA hold no keys and refuse every call with
-//   ERROR_INVALID_HANDLE.
-// - Keys have no class strings, no security and only non-volatile storage
-//   (REG_OPTION_NON_VOLATILE); the last write time reported is that of the
-//   file.
-// - Key and value names cannot contain a line break, which the file format
-//   cannot hold: such a name is refused with ERROR_INVALID_PARAMETER.
+// exclusive lock (see registryfile.cpp). A file that cannot be read or
+// parsed is reported (ERROR_CANTREAD, ERROR_BADDB) and never overwritten.
+// Where the calls differ from Windows, and why, is said in advapi32.cpp.
 #pragma once
 
 #include "platform/wintypes.h"

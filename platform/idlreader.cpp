@@ -1,7 +1,25 @@
-// Reading a type library's IDL text.
+// The IDL reader: what registration needs from a type library's IDL text.
+//
+// Divisions, in order:
+//   - the reader: a cursor over IDL text that knows its blanks, comments and
+//     strings
+//   - attributes: the bracketed list before a declaration
+//   - declarations: interfaces, dispinterfaces, coclasses and the library
+//     block
+//   - the library: its identity and the interfaces that go into it
+//
+// Where this differs from Windows, and why:
+// - Windows reads a type library in the binary form MIDL compiles; here the
+//   library is its IDL text (see typelib.cpp), since no compiler of that
+//   form is at hand. Only what registration needs is understood: the
+//   library's attributes and the interfaces it declares or names; every
+//   other declaration is passed over up to its closing ";".
+// - The preprocessor is not run: "#" lines (#include, #define) are passed
+//   over, so an IDL file read here must not build declarations from macros.
 #include "platform/idlreader.h"
 
 #include "platform/chars.h"
+#include "platform/guidtext.h"
 
 #include <cctype>
 #include <cstdio>
@@ -11,6 +29,142 @@
 namespace idl {
 
 namespace {
+
+// --- the reader ----------------------------------------------------------------------------------
+
+// A cursor over the text that knows IDL's blanks, comments and strings.
+class Reader {
+public:
+    explicit Reader(const std::string& source) : text(source) {}
+
+    bool AtEnd() {
+        SkipBlanks();
+        return pos >= text.size();
+    }
+
+    // Consumes `c` if it is the next character after blanks.
+    bool Take(char c) {
+        SkipBlanks();
+        if (pos < text.size() && text[pos] == c) {
+            ++pos;
+            return true;
+        }
+        return false;
+    }
+
+    bool Peek(char c) {
+        SkipBlanks();
+        return pos < text.size() && text[pos] == c;
+    }
+
+    // An Identifier, or the empty text when none comes next.
+    std::string Identifier() {
+        SkipBlanks();
+        size_t start = pos;
+        while (pos < text.size() &&
+               (std::isalnum(static_cast<unsigned char>(text[pos])) || text[pos] == '_')) {
+            ++pos;
+        }
+        return text.substr(start, pos - start);
+    }
+
+    // The text up to the `close` that balances an `open` just consumed,
+    // which is consumed too; strings and nested pairs are passed over.
+    bool Balanced(char open, char close, std::string* inner) {
+        size_t start = pos;
+        int depth = 1;
+        while (pos < text.size()) {
+            char c = text[pos];
+            if (c == '"') {
+                if (!SkipString()) {
+                    return false;
+                }
+                continue;
+            }
+            ++pos;
+            if (c == open) {
+                ++depth;
+            } else if (c == close && --depth == 0) {
+                if (inner != nullptr) {
+                    *inner = text.substr(start, pos - 1 - start);
+                }
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Passes over a declaration up to its ";" (or the "}" that ends the
+    // enclosing block, which is left in place).
+    bool SkipDeclaration() {
+        while (!AtEnd()) {
+            char c = text[pos];
+            if (c == ';') {
+                ++pos;
+                return true;
+            }
+            if (c == '}') {
+                return true;
+            }
+            if (c == '"') {
+                if (!SkipString()) {
+                    return false;
+                }
+                continue;
+            }
+            ++pos;
+            if ((c == '{' && !Balanced('{', '}', nullptr)) ||
+                (c == '(' && !Balanced('(', ')', nullptr)) ||
+                (c == '[' && !Balanced('[', ']', nullptr))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    void SkipBlanks() {
+        while (pos < text.size()) {
+            char c = text[pos];
+            if (std::isspace(static_cast<unsigned char>(c))) {
+                ++pos;
+            } else if (text.compare(pos, 2, "//") == 0 || (c == '#' && AtLineStart())) {
+                pos = text.find('\n', pos);
+                pos = pos == std::string::npos ? text.size() : pos;
+            } else if (text.compare(pos, 2, "/*") == 0) {
+                size_t end = text.find("*/", pos + 2);
+                pos = end == std::string::npos ? text.size() : end + 2;
+            } else {
+                return;
+            }
+        }
+    }
+
+    bool AtLineStart() const {
+        size_t before = pos;
+        while (before > 0 && IsBlank(text[before - 1])) {
+            --before;
+        }
+        return before == 0 || text[before - 1] == '\n';
+    }
+
+    bool SkipString() {
+        for (++pos; pos < text.size(); ++pos) {
+            if (text[pos] == '\\') {
+                ++pos;
+            } else if (text[pos] == '"') {
+                ++pos;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    const std::string& text;
+    size_t pos = 0;
+};
+
+// --- attributes ----------------------------------------------------------------------------------
 
 struct Attribute {
     std::string name;
@@ -40,158 +194,28 @@ std::string unquoted(const std::string& text) {
     return inner;
 }
 
-// A cursor over the text that knows IDL's blanks, comments and strings.
-class Reader {
-public:
-    explicit Reader(const std::string& text) : text_(text) {}
-
-    bool atEnd() {
-        skipBlanks();
-        return pos_ >= text_.size();
-    }
-
-    // Consumes `c` if it is the next character after blanks.
-    bool take(char c) {
-        skipBlanks();
-        if (pos_ < text_.size() && text_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-
-    bool peek(char c) {
-        skipBlanks();
-        return pos_ < text_.size() && text_[pos_] == c;
-    }
-
-    // An identifier, or the empty text when none comes next.
-    std::string identifier() {
-        skipBlanks();
-        size_t start = pos_;
-        while (pos_ < text_.size() &&
-               (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) {
-            ++pos_;
-        }
-        return text_.substr(start, pos_ - start);
-    }
-
-    // The text up to the `close` that balances an `open` just consumed,
-    // which is consumed too; strings and nested pairs are passed over.
-    bool balanced(char open, char close, std::string* inner) {
-        size_t start = pos_;
-        int depth = 1;
-        while (pos_ < text_.size()) {
-            char c = text_[pos_];
-            if (c == '"') {
-                if (!skipString()) {
-                    return false;
-                }
-                continue;
-            }
-            ++pos_;
-            if (c == open) {
-                ++depth;
-            } else if (c == close && --depth == 0) {
-                if (inner != nullptr) {
-                    *inner = text_.substr(start, pos_ - 1 - start);
-                }
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // Passes over a declaration up to its ";" (or the "}" that ends the
-    // enclosing block, which is left in place).
-    bool skipDeclaration() {
-        while (!atEnd()) {
-            char c = text_[pos_];
-            if (c == ';') {
-                ++pos_;
-                return true;
-            }
-            if (c == '}') {
-                return true;
-            }
-            if (c == '"') {
-                if (!skipString()) {
-                    return false;
-                }
-                continue;
-            }
-            ++pos_;
-            if ((c == '{' && !balanced('{', '}', nullptr)) ||
-                (c == '(' && !balanced('(', ')', nullptr)) ||
-                (c == '[' && !balanced('[', ']', nullptr))) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    void skipBlanks() {
-        while (pos_ < text_.size()) {
-            char c = text_[pos_];
-            if (std::isspace(static_cast<unsigned char>(c))) {
-                ++pos_;
-            } else if (text_.compare(pos_, 2, "//") == 0 || (c == '#' && atLineStart())) {
-                pos_ = text_.find('\n', pos_);
-                pos_ = pos_ == std::string::npos ? text_.size() : pos_;
-            } else if (text_.compare(pos_, 2, "/*") == 0) {
-                size_t end = text_.find("*/", pos_ + 2);
-                pos_ = end == std::string::npos ? text_.size() : end + 2;
-            } else {
-                return;
-            }
-        }
-    }
-
-    bool atLineStart() const {
-        size_t before = pos_;
-        while (before > 0 && IsBlank(text_[before - 1])) {
-            --before;
-        }
-        return before == 0 || text_[before - 1] == '\n';
-    }
-
-    bool skipString() {
-        for (++pos_; pos_ < text_.size(); ++pos_) {
-            if (text_[pos_] == '\\') {
-                ++pos_;
-            } else if (text_[pos_] == '"') {
-                ++pos_;
-                return true;
-            }
-        }
-        return false;
-    }
-
-    const std::string& text_;
-    size_t pos_ = 0;
-};
-
 bool readAttributes(Reader& reader, Attributes& attributes) {
-    if (!reader.take('[')) {
+    if (!reader.Take('[')) {
         return true;
     }
     do {
-        if (reader.peek(']')) {
+        if (reader.Peek(']')) {
             break;
         }
         Attribute attribute;
-        attribute.name = reader.identifier();
+        attribute.name = reader.Identifier();
         if (attribute.name.empty()) {
             return false;
         }
-        if (reader.take('(') && !reader.balanced('(', ')', &attribute.argument)) {
+        if (reader.Take('(') && !reader.Balanced('(', ')', &attribute.argument)) {
             return false;
         }
         attributes.push_back(std::move(attribute));
-    } while (reader.take(','));
-    return reader.take(']');
+    } while (reader.Take(','));
+    return reader.Take(']');
 }
+
+// --- declarations --------------------------------------------------------------------------------
 
 struct Parsed {
     std::vector<Interface> declared;
@@ -206,26 +230,26 @@ bool readBlock(Reader& reader, Parsed& parsed, bool inLibrary);
 bool readInterface(Reader& reader, const Attributes& attributes, bool dispatch, Parsed& parsed,
                    bool inLibrary) {
     Interface declared;
-    declared.name = reader.identifier();
+    declared.name = reader.Identifier();
     declared.dispatch = dispatch;
     if (declared.name.empty()) {
         return false;
     }
-    if (reader.take(';')) { // a forward declaration
+    if (reader.Take(';')) { // a forward declaration
         if (inLibrary) {
             parsed.named.push_back(declared.name);
         }
         return true;
     }
-    if (reader.take(':') && reader.identifier().empty()) {
+    if (reader.Take(':') && reader.Identifier().empty()) {
         return false;
     }
-    if (!reader.take('{') || !reader.balanced('{', '}', nullptr)) {
+    if (!reader.Take('{') || !reader.Balanced('{', '}', nullptr)) {
         return false;
     }
-    reader.take(';');
+    reader.Take(';');
     const Attribute* uuid = findAttribute(attributes, "uuid");
-    if (uuid == nullptr || !parseGuid(uuid->argument, declared.iid)) {
+    if (uuid == nullptr || !ParseGuid(unquoted(uuid->argument), declared.iid)) {
         return false;
     }
     declared.automation = findAttribute(attributes, "oleautomation") != nullptr ||
@@ -235,33 +259,33 @@ bool readInterface(Reader& reader, const Attributes& attributes, bool dispatch, 
 }
 
 bool readCoclass(Reader& reader, Parsed& parsed, bool inLibrary) {
-    if (reader.identifier().empty() || !reader.take('{')) {
+    if (reader.Identifier().empty() || !reader.Take('{')) {
         return false;
     }
-    while (!reader.take('}')) {
+    while (!reader.Take('}')) {
         Attributes ignored;
         if (!readAttributes(reader, ignored)) {
             return false;
         }
-        std::string kind = reader.identifier();
-        std::string name = reader.identifier();
-        if ((kind != "interface" && kind != "dispinterface") || name.empty() || !reader.take(';')) {
+        std::string kind = reader.Identifier();
+        std::string name = reader.Identifier();
+        if ((kind != "interface" && kind != "dispinterface") || name.empty() || !reader.Take(';')) {
             return false;
         }
         if (inLibrary) {
             parsed.named.push_back(name);
         }
     }
-    reader.take(';');
+    reader.Take(';');
     return true;
 }
 
 bool readLibrary(Reader& reader, const Attributes& attributes, Parsed& parsed) {
     Library& library = parsed.library;
-    library.name = reader.identifier();
+    library.name = reader.Identifier();
     const Attribute* uuid = findAttribute(attributes, "uuid");
     if (parsed.haveLibrary || library.name.empty() || uuid == nullptr ||
-        !parseGuid(uuid->argument, library.guid) || !reader.take('{')) {
+        !ParseGuid(unquoted(uuid->argument), library.guid) || !reader.Take('{')) {
         return false;
     }
     parsed.haveLibrary = true;
@@ -292,24 +316,24 @@ bool readLibrary(Reader& reader, const Attributes& attributes, Parsed& parsed) {
     if (!readBlock(reader, parsed, true)) {
         return false;
     }
-    reader.take(';');
+    reader.Take(';');
     return true;
 }
 
 // Declarations up to the end of the text, or in a library up to its "}".
 bool readBlock(Reader& reader, Parsed& parsed, bool inLibrary) {
     for (;;) {
-        if (reader.atEnd()) {
+        if (reader.AtEnd()) {
             return !inLibrary;
         }
-        if (inLibrary && reader.take('}')) {
+        if (inLibrary && reader.Take('}')) {
             return true;
         }
         Attributes attributes;
         if (!readAttributes(reader, attributes)) {
             return false;
         }
-        std::string keyword = reader.identifier();
+        std::string keyword = reader.Identifier();
         bool ok = true;
         if (keyword == "library") {
             ok = !inLibrary && readLibrary(reader, attributes, parsed);
@@ -317,16 +341,18 @@ bool readBlock(Reader& reader, Parsed& parsed, bool inLibrary) {
             ok = readInterface(reader, attributes, keyword == "dispinterface", parsed, inLibrary);
         } else if (keyword == "coclass") {
             ok = readCoclass(reader, parsed, inLibrary);
-        } else if (keyword.empty() && reader.peek('}')) {
+        } else if (keyword.empty() && reader.Peek('}')) {
             ok = false; // a "}" that closes nothing
         } else {
-            ok = reader.skipDeclaration();
+            ok = reader.SkipDeclaration();
         }
         if (!ok) {
             return false;
         }
     }
 }
+
+// --- the library ---------------------------------------------------------------------------------
 
 bool hasInterface(const std::vector<Interface>& interfaces, const std::string& name) {
     for (const Interface& known : interfaces) {
@@ -339,7 +365,7 @@ bool hasInterface(const std::vector<Interface>& interfaces, const std::string& n
 
 } // namespace
 
-bool read(const std::string& text, Library& library) {
+bool Read(const std::string& text, Library& library) {
     Reader reader(text);
     Parsed parsed;
     if (!readBlock(reader, parsed, false) || !parsed.haveLibrary) {
@@ -355,41 +381,6 @@ bool read(const std::string& text, Library& library) {
         }
     }
     return true;
-}
-
-bool parseGuid(const std::string& text, GUID& guid) {
-    std::string digits = unquoted(text);
-    static const size_t dashes[] = {8, 13, 18, 23};
-    if (digits.size() != 36) {
-        return false;
-    }
-    for (size_t i = 0; i < digits.size(); ++i) {
-        bool dash = i == dashes[0] || i == dashes[1] || i == dashes[2] || i == dashes[3];
-        if (dash ? digits[i] != '-' : !std::isxdigit(static_cast<unsigned char>(digits[i]))) {
-            return false;
-        }
-    }
-    auto hex = [&](size_t at, size_t count) {
-        return std::strtoul(digits.substr(at, count).c_str(), nullptr, 16);
-    };
-    guid.Data1 = uint32_t(hex(0, 8));
-    guid.Data2 = uint16_t(hex(9, 4));
-    guid.Data3 = uint16_t(hex(14, 4));
-    guid.Data4[0] = uint8_t(hex(19, 2));
-    guid.Data4[1] = uint8_t(hex(21, 2));
-    for (size_t i = 0; i < 6; ++i) {
-        guid.Data4[2 + i] = uint8_t(hex(24 + 2 * i, 2));
-    }
-    return true;
-}
-
-std::string formatGuid(const GUID& guid) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                  guid.Data4[6], guid.Data4[7]);
-    return text;
 }
 
 } // namespace idl

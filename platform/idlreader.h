@@ -35,9 +35,6 @@ struct Library {
 };
 
 // False when the text holds no library block with a uuid, or is not IDL.
-bool read(const std::string& text, Library& library);
-
-bool parseGuid(const std::string& text, GUID& guid);
-std::string formatGuid(const GUID& guid); // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
+bool Read(const std::string& text, Library& library);
 
 } // namespace idl

@@ -4,18 +4,20 @@
 // Handles returned here are objects of this layer; each is released with
 // CloseHandle. Where POSIX cannot do what Windows does, the call fails the
 // way the Windows call reports failure and sets the last error to
-// ERROR_NOT_SUPPORTED (see kernel32.cpp for the reasons).
+// ERROR_NOT_SUPPORTED (the reasons are in threads.cpp and sync.cpp).
 #pragma once
 
 #include "platform/wintypes.h"
 #include "platform/winerror.h"
 
-// --- errors ----------------------------------------------------------------
+#include <pthread.h>
+
+// --- errors --------------------------------------------------------------------------------------
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
-// --- handles, threads, events, waits ---------------------------------------
+// --- handles, threads, events, waits -------------------------------------------------------------
 
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
@@ -43,7 +45,6 @@ DWORD SuspendThread(HANDLE thread);
 DWORD ResumeThread(HANDLE thread);
 int GetThreadPriority(HANDLE thread);
 BOOL SetThreadPriority(HANDLE thread, int priority);
-DWORD GetCurrentThreadId();
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
                     LPCSTR name);
@@ -55,12 +56,12 @@ BOOL CloseHandle(HANDLE handle);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 
-// --- critical sections and interlocked counting ----------------------------
+// --- critical sections and interlocked counting --------------------------------------------------
 
-// The Windows structure is opaque to its users; here it holds a pointer to a
-// recursive mutex (critical sections may be entered again by their owner).
+// The Windows structure is opaque to its users; here it holds a recursive
+// POSIX mutex (critical sections may be entered again by their owner).
 typedef struct _CRITICAL_SECTION {
-    void* mutex;
+    pthread_mutex_t mutex;
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
@@ -71,7 +72,7 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section);
 LONG InterlockedIncrement(LONG volatile* value);
 LONG InterlockedDecrement(LONG volatile* value);
 
-// --- code pages --------------------------------------------------------------
+// --- code pages ----------------------------------------------------------------------------------
 
 // CP_ACP is Windows-1252 here: one byte per character, and a character the
 // code page cannot show becomes '?', the platform's default character.
@@ -83,19 +84,18 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multi, int multiCount, LPWSTR wide,
                         int wideSize);
 
-// --- lstr text functions -------------------------------------------------------
+// --- lstr text functions -------------------------------------------------------------------------
 
 int lstrlenA(LPCSTR text);
 int lstrlenW(LPCWSTR text);
 LPSTR lstrcpyA(LPSTR target, LPCSTR source);
 LPSTR lstrcpynA(LPSTR target, LPCSTR source, int size);
-LPSTR lstrcatA(LPSTR target, LPCSTR source);
 int lstrcmpA(LPCSTR a, LPCSTR b);
 // Case-insensitive in the Windows-1252 letters (ASCII and Latin-1), which is
 // what the locale-aware Windows call gives for these texts, bar its word-sort
 // treatment of hyphens and apostrophes.
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 
-// --- modules and resources -------------------------------------------------------
+// --- modules and resources -----------------------------------------------------------------------
 
 #include "platform/module.h"

@@ -1,4 +1,4 @@
-// ole32 stand-ins: GUIDs, IUnknown, IClassFactory and the task allocator.
+// ole32 stand-ins: GUIDs, IUnknown and IClassFactory.
 //
 // The interfaces are C++ classes with the platform's method order, so that a
 // host and a library built from these headers call each other as COM
@@ -61,6 +61,3 @@ extern const IID IID_IClassFactory;
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" to a CLSID; CO_E_CLASSSTRING for
 // any other text. (Windows also looks ProgIDs up; nothing here needs that.)
 HRESULT CLSIDFromString(const OLECHAR* text, CLSID* classId);
-
-LPVOID CoTaskMemAlloc(SIZE_T bytes);
-void CoTaskMemFree(LPVOID memory);

@@ -16,9 +16,7 @@ typedef DWORD LCID;
 // A platform string: the text follows a 32-bit byte count, and a NUL follows
 // the text. Free with SysFreeString.
 BSTR SysAllocString(const OLECHAR* text);
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
 void SysFreeString(BSTR text);
-UINT SysStringLen(BSTR text);
 
 // The number a text stands for, as the platform reads it in the neutral
 // locale: blanks around it, a sign, digits with thousands separators, a

@@ -1,13 +1,25 @@
-// The platform layer's own files, read and closed the POSIX way.
+// The platform layer's own files: read whole, or mapped, the POSIX way.
+//
+// Divisions, in order:
+//   - reading whole files: ReadFileText
+//   - mapping: MappedFile
+//
+// Where this differs from Windows, and why:
+// - Not a Windows interface. The stand-ins keep in plain files what Windows
+//   keeps in system stores (the registry in its hives, resources in a
+//   module's PE image), and read those files through here.
 #include "platform/posixfile.h"
 
 #include "platform/winerror.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+
+// --- reading whole files -------------------------------------------------------------------------
 
 namespace {
 
@@ -21,16 +33,16 @@ FILETIME fileTimeOf(const struct stat& info) {
 
 } // namespace
 
-LONG readFileText(const std::string& path, std::string& text, FILETIME* modified, size_t limit) {
+LONG ReadFileText(const std::string& path, std::string& text, FILETIME* modified, size_t limit) {
     if (modified != nullptr) {
         *modified = FILETIME{0, 0};
     }
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.valid()) {
+    if (!file.Valid()) {
         return (errno == ENOENT || errno == ENOTDIR) ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
     }
     struct stat info {};
-    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return ERROR_CANTREAD;
     }
     if (modified != nullptr) {
@@ -38,7 +50,7 @@ LONG readFileText(const std::string& path, std::string& text, FILETIME* modified
     }
     char buffer[8192];
     while (limit > 0) {
-        ssize_t got = read(file.get(), buffer, std::min(limit, sizeof buffer));
+        ssize_t got = read(file.Get(), buffer, std::min(limit, sizeof buffer));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -52,4 +64,28 @@ LONG readFileText(const std::string& path, std::string& text, FILETIME* modified
         limit -= size_t(got);
     }
     return ERROR_SUCCESS;
+}
+
+// --- mapping -------------------------------------------------------------------------------------
+
+MappedFile::~MappedFile() {
+    if (data != nullptr) {
+        munmap(data, size);
+    }
+}
+
+DWORD MappedFile::Map(const char* path) {
+    FileDescriptor file(open(path, O_RDONLY | O_CLOEXEC));
+    if (!file.Valid()) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    struct stat info {};
+    if (fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        void* mapped = mmap(nullptr, size_t(info.st_size), PROT_READ, MAP_PRIVATE, file.Get(), 0);
+        if (mapped != MAP_FAILED) {
+            data = static_cast<unsigned char*>(mapped);
+            size = size_t(info.st_size);
+        }
+    }
+    return data != nullptr ? ERROR_SUCCESS : ERROR_BAD_EXE_FORMAT;
 }

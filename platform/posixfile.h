@@ -1,7 +1,7 @@
 // File access shared by the stand-ins that keep their data in files (the
-// registry file, type library files).
+// registry file, type library files) or read them (module files).
 //
-// Internal to the platform layer. readFileText may throw std::bad_alloc; its
+// Internal to the platform layer. ReadFileText may throw std::bad_alloc; its
 // callers turn that into their own out-of-memory result.
 #pragma once
 
@@ -16,24 +16,24 @@
 // flock held through it).
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
     ~FileDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
+        if (fd >= 0) {
+            close(fd);
         }
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
+    int Get() const { return fd; }
+    bool Valid() const { return fd >= 0; }
+    int Release() {
+        int released = fd;
+        fd = -1;
+        return released;
     }
 
 private:
-    int fd_;
+    int fd;
 };
 
 // Appends the regular file at `path` to `text`, or its first `limit` bytes.
@@ -41,5 +41,33 @@ private:
 // `path` (what that means is the caller's to say), or ERROR_CANTREAD.
 // `modified` (may be null) receives the file's modification time, 0 when
 // there is none to give.
-LONG readFileText(const std::string& path, std::string& text, FILETIME* modified = nullptr,
+LONG ReadFileText(const std::string& path, std::string& text, FILETIME* modified = nullptr,
                   size_t limit = SIZE_MAX);
+
+// A whole file mapped read-only; unmapped when it goes out of scope unless
+// released.
+class MappedFile {
+public:
+    MappedFile() = default;
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    // Maps the file at `path`. Answers ERROR_SUCCESS, ERROR_FILE_NOT_FOUND
+    // when the file cannot be opened, or ERROR_BAD_EXE_FORMAT when it is
+    // empty, is no regular file or cannot be mapped (what a loader answers
+    // for such a file).
+    DWORD Map(const char* path);
+    // Gives up the mapping, which the caller now unmaps (its size is Size()).
+    unsigned char* Release() {
+        unsigned char* mapped = data;
+        data = nullptr;
+        return mapped;
+    }
+    unsigned char* Data() const { return data; }
+    size_t Size() const { return size; }
+
+private:
+    unsigned char* data = nullptr;
+    size_t size = 0;
+};

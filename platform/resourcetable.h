@@ -28,8 +28,12 @@ struct ResourceEntry {
     uint32_t size;
 };
 
-const uint32_t resourceIntegerFlag = 0x80000000u;
+const uint32_t ResourceIntegerFlag = 0x80000000u;
 
-// The table of the module this code is linked into (defined by the
-// generated file).
-__attribute__((visibility("hidden"))) extern const ResourceTableHeader* const ownResourceTable;
+// The table of the module this code is linked into, defined by the
+// generated file. The reference is weak, so that a module linked without a
+// table (a host, which has no resources of its own) links all the same: the
+// variable's address is then null, and the module has no resources. (The
+// generated definition is weak too; as the only one, it is the one used.)
+extern const ResourceTableHeader* const OwnResourceTable
+    __attribute__((weak, visibility("hidden")));

@@ -1,4 +1,24 @@
-// ws2_32 stand-ins over BSD sockets.
+// Windows Sockets (ws2_32) over BSD sockets.
+//
+// Divisions, in order:
+//   - errors: the Windows Sockets codes of POSIX errors, and WSAGetLastError
+//   - start-up and clean-up: WSAStartup and WSACleanup
+//   - waiting: WSAPoll
+//   - sockets: closesocket, ioctlsocket, and the calls whose Windows
+//     signature differs from the BSD one
+//
+// Where this differs from Windows, and why:
+// - BSD sockets need no start-up, so WSAStartup and WSACleanup only count:
+//   a socket call made before WSAStartup works here, where Windows fails it
+//   with WSANOTINITIALISED. A WSACleanup without a WSAStartup still fails,
+//   but WSAGetLastError then answers 0.
+// - WSAGetLastError reads errno, mapped to the Windows Sockets codes of the
+//   errors the system tells apart; any other error is answered as its errno
+//   value. A connection still in progress reads as WSAEWOULDBLOCK, as on
+//   Windows.
+// - send never raises SIGPIPE: Windows reports a closed peer as an error, not
+//   a signal.
+// - ioctlsocket takes FIONBIO only.
 #include "platform/ws2_32.h"
 
 #include <fcntl.h>
@@ -8,9 +28,9 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
+// --- errors --------------------------------------------------------------------------------------
 
-std::atomic<int> startups{0};
+namespace {
 
 int windowsSocketError(int posixError) {
     switch (posixError) {
@@ -47,6 +67,18 @@ int windowsSocketError(int posixError) {
 
 } // namespace
 
+int WSAGetLastError() {
+    return windowsSocketError(errno);
+}
+
+// --- start-up and clean-up -----------------------------------------------------------------------
+
+namespace {
+
+std::atomic<int> startups{0};
+
+} // namespace
+
 int WSAStartup(WORD version, LPWSADATA data) {
     BYTE major = BYTE(version & 0xFF), minor = BYTE(version >> 8);
     if (major < 1 || (major == 1 && minor < 1)) {
@@ -74,18 +106,14 @@ int WSACleanup() {
     return 0;
 }
 
-int WSAStartupCount() {
-    return startups.load();
-}
-
-int WSAGetLastError() {
-    return windowsSocketError(errno);
-}
+// --- waiting -------------------------------------------------------------------------------------
 
 int WSAPoll(LPWSAPOLLFD sockets, ULONG count, int timeout) {
     int ready = poll(sockets, nfds_t(count), timeout);
     return ready < 0 ? SOCKET_ERROR : ready;
 }
+
+// --- sockets -------------------------------------------------------------------------------------
 
 int closesocket(SOCKET s) {
     return close(s) == 0 ? 0 : SOCKET_ERROR;

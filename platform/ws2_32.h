@@ -4,8 +4,8 @@
 // shutdown, getaddrinfo, ...) are the system's own. Where the Windows
 // signature differs (send, recv, getsockopt, setsockopt take char buffers
 // and int sizes), an overload with the Windows signature is declared here;
-// it wins overload resolution for calls written the Windows way. send never
-// raises SIGPIPE: Windows reports a closed peer as an error, not a signal.
+// it wins overload resolution for calls written the Windows way. Where the
+// calls differ from Windows, and why, is said in ws2_32.cpp.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -62,9 +62,6 @@ typedef struct WSAData {
 // Counts start-ups; the version must be 1.1 or later, as on Windows.
 int WSAStartup(WORD version, LPWSADATA data);
 int WSACleanup();
-// Not a Windows call: how many WSAStartup calls are not yet matched by a
-// WSACleanup, so that tests can check every exit path cleans up.
-int WSAStartupCount();
 // The last socket error of this thread, as a Windows Sockets code. A
 // connection still in progress reads as WSAEWOULDBLOCK, as on Windows.
 int WSAGetLastError();

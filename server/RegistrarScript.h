@@ -25,7 +25,7 @@ public:
     [[nodiscard]] HRESULT AddReplacement(LPCOLESTR name, LPCOLESTR value);
     void ClearReplacements();
     [[nodiscard]] HRESULT ApplyResource(LPCOLESTR modulePath, UINT resourceId, LPCSTR resourceType,
-                          BOOL doRegister);
+                                        BOOL doRegister);
     [[nodiscard]] HRESULT ApplyText(LPCSTR text, BOOL doRegister);
 
     // Removes the key `name` below `parent` with everything below it;
@@ -59,10 +59,10 @@ private:
     [[nodiscard]] HRESULT RegisterBlock(HKEY parentKey, size_t depth);
     [[nodiscard]] HRESULT RegisterStatement(HKEY parentKey, CurrentKey& current, size_t depth);
     [[nodiscard]] HRESULT UnregisterBlock(HKEY parentKey, bool missing, size_t depth);
-    [[nodiscard]] HRESULT UnregisterStatement(HKEY parentKey, CurrentKey& current, bool parentMissing,
-                                bool& mayDelete, size_t depth);
+    [[nodiscard]] HRESULT UnregisterStatement(HKEY parentKey, CurrentKey& current,
+                                              bool parentMissing, bool& mayDelete, size_t depth);
     [[nodiscard]] HRESULT RemoveKeyStatement(HKEY parentKey, CurrentKey& current, LPCSTR keyName,
-                               bool parentMissing, bool mayDelete, size_t depth);
+                                             bool parentMissing, bool mayDelete, size_t depth);
 
     Replacement* replacements = nullptr;
     size_t replacementCount = 0;

@@ -30,12 +30,22 @@ public:
     // Raises the stop signal and waits for the thread (0: without a limit);
     // kills it when the wait times out.
     virtual LONG Stop(DWORD timeout);
-    // Ends the thread by force where the platform can (see kernel32.cpp:
-    // POSIX cannot end a running thread, and then this fails and frees
-    // nothing).
+    // Pausing, killing and the priorities are here because the class's
+    // interface has them (the operations and their slots are fixed, and
+    // subclasses may override any of them); nothing in the system pauses a
+    // thread or changes its priority, and only Stop kills. They stay thin
+    // wrappers of the platform's thread calls, which off Windows do only what
+    // POSIX allows (see platform/threads.cpp).
+    //
+    // Ends the thread by force where the platform can (off Windows a running
+    // thread cannot be ended, and then this fails and frees nothing).
     virtual LONG Kill();
+    // Suspends and resumes the thread (off Windows only a thread created
+    // suspended can be held back).
     virtual LONG Pause();
     virtual LONG Unpause();
+    // Off Windows the priority is recorded and reported, but the scheduler
+    // does not see it.
     virtual int SetPriority(int priority);
     virtual int GetPriority();
     virtual int SetHighestPriority();

@@ -44,12 +44,13 @@ bool allocationFails() {
     return true;
 }
 
-void* allocate(size_t size) noexcept {
+// Through the throwing forms, so that each block is freed as it was made.
+template <typename Allocate> void* allocate(Allocate allocateOrThrow) noexcept {
     if (allocationFails()) {
         return nullptr;
     }
     try {
-        return ::operator new(size);
+        return allocateOrThrow();
     } catch (...) {
         return nullptr;
     }
@@ -58,11 +59,11 @@ void* allocate(size_t size) noexcept {
 } // namespace
 
 void* operator new(size_t size, const std::nothrow_t&) noexcept {
-    return allocate(size);
+    return allocate([size] { return ::operator new(size); });
 }
 
 void* operator new[](size_t size, const std::nothrow_t&) noexcept {
-    return allocate(size);
+    return allocate([size] { return ::operator new[](size); });
 }
 
 namespace {

@@ -4,7 +4,6 @@
 #include "RegistryTestSupport.h"
 #include "NativeTestSupport.h"
 
-#include "platform/idlreader.h"
 #include "protocol/LocalFileProtocol.h"
 
 namespace {
@@ -94,9 +93,15 @@ TEST_F(TypeLibrary, TheIdentifiersHaveOneSource) {
     EXPECT_NE(script.find("'TypeLib' = s '" + libraryId + "'"), std::string::npos);
 
     // The texts and the GUIDs the code compares are the same identifiers.
-    EXPECT_EQ(classId, idl::formatGuid(CLSID_LocalFileProtocol));
-    EXPECT_EQ(HandlerInterfaceIdText, idl::formatGuid(IID_ILocalFileProtocol));
-    EXPECT_EQ(libraryId, idl::formatGuid(LIBID_HOLLINLib));
+    const std::pair<std::string, GUID> identifiers[] = {
+        {classId, CLSID_LocalFileProtocol},
+        {HandlerInterfaceIdText, IID_ILocalFileProtocol},
+        {libraryId, LIBID_HOLLINLib}};
+    for (const auto& identifier : identifiers) {
+        GUID read{};
+        EXPECT_EQ(CLSIDFromString(wide(identifier.first).c_str(), &read), S_OK) << identifier.first;
+        EXPECT_TRUE(IsEqualGUID(read, identifier.second)) << identifier.first;
+    }
 }
 
 } // namespace

@@ -1,8 +1,34 @@
-// oleaut32 stand-ins.
+// Type libraries: LoadTypeLib, RegisterTypeLib and UnRegisterTypeLib, over
+// the library's IDL text and the registry stand-ins.
+//
+// Divisions, in order:
+//   - the type library object: an ITypeLib read from IDL text
+//   - loading: LoadTypeLib, from a module's resource or a file of IDL text
+//   - registry keys: the keys below HKEY_CLASSES_ROOT that registration
+//     writes, reads and removes
+//   - interfaces: which interfaces are registered with the library, and
+//     their keys
+//   - registering and unregistering: RegisterTypeLib and UnRegisterTypeLib
+//
+// Where this differs from Windows, and why:
+// - A type library is the library's IDL text, which the POSIX build embeds
+//   as the "TYPELIB" resource 1 (the Windows build embeds the binary type
+//   library compiled from the same IDL, and no compiler of that format is at
+//   hand here). LoadTypeLib reads it from a module file's resources, or from
+//   a plain file holding IDL text (how a ".tlb" beside a library works here).
+// - The ITypeLib read has only the operations the system calls (GetLibAttr
+//   and ReleaseTLibAttr), and RegisterTypeLib registers only a library that
+//   LoadTypeLib read (E_INVALIDARG for any other).
+// - RegisterTypeLib and UnRegisterTypeLib write and remove the keys that
+//   Windows writes for a type library and for the interfaces one of the
+//   standard marshalers serves ([oleautomation] and [dual] interfaces,
+//   dispinterfaces). UnRegisterTypeLib reads the registered file again to
+//   know those interfaces; when that file cannot be read any more, only the
+//   library's own keys go.
 #include "platform/oleaut32.h"
 
 #include "platform/advapi32.h"
-#include "platform/chars.h"
+#include "platform/guidtext.h"
 #include "platform/idlreader.h"
 #include "platform/kernel32.h"
 #include "platform/posixfile.h"
@@ -10,182 +36,13 @@
 #include <elf.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 
 const IID IID_ITypeLib = {0x00020402, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-// --- system strings ---------------------------------------------------------------------
-
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-    if (length > (0x7FFFFFFFu - sizeof(uint32_t)) / sizeof(OLECHAR) - 1) {
-        return nullptr;
-    }
-    auto* block = static_cast<unsigned char*>(
-        std::malloc(sizeof(uint32_t) + (size_t(length) + 1) * sizeof(OLECHAR)));
-    if (block == nullptr) {
-        return nullptr;
-    }
-    uint32_t bytes = uint32_t(length * sizeof(OLECHAR));
-    std::memcpy(block, &bytes, sizeof bytes);
-    auto* chars = reinterpret_cast<OLECHAR*>(block + sizeof(uint32_t));
-    if (text != nullptr) {
-        std::memcpy(chars, text, length * sizeof(OLECHAR));
-    } else {
-        std::memset(chars, 0, length * sizeof(OLECHAR));
-    }
-    chars[length] = 0;
-    return chars;
-}
-
-BSTR SysAllocString(const OLECHAR* text) {
-    return text == nullptr ? nullptr : SysAllocStringLen(text, UINT(lstrlenW(text)));
-}
-
-void SysFreeString(BSTR text) {
-    if (text != nullptr) {
-        std::free(reinterpret_cast<unsigned char*>(text) - sizeof(uint32_t));
-    }
-}
-
-UINT SysStringLen(BSTR text) {
-    if (text == nullptr) {
-        return 0;
-    }
-    uint32_t bytes = 0;
-    std::memcpy(&bytes, reinterpret_cast<unsigned char*>(text) - sizeof(uint32_t), sizeof bytes);
-    return bytes / sizeof(OLECHAR);
-}
-
-// --- numbers ---------------------------------------------------------------------------------
-
-namespace {
-
-bool isDigit(OLECHAR c) {
-    return c >= '0' && c <= '9';
-}
-
-int digitValue(OLECHAR c, int base) {
-    int value = HexDigitValue(c);
-    return value >= 0 && value < base ? value : -1;
-}
-
-// "&H..." or "&O...": digits of one base, no sign, no fraction.
-HRESULT readPrefixedNumber(const OLECHAR*& p, ULONG& out) {
-    int base = (p[1] == 'H' || p[1] == 'h') ? 16 : (p[1] == 'O' || p[1] == 'o') ? 8 : 0;
-    if (base == 0 || digitValue(p[2], base) < 0) {
-        return DISP_E_TYPEMISMATCH;
-    }
-    uint64_t value = 0;
-    for (p += 2; digitValue(*p, base) >= 0; ++p) {
-        value = value * unsigned(base) + unsigned(digitValue(*p, base));
-        if (value > 0xFFFFFFFFull) {
-            return DISP_E_OVERFLOW;
-        }
-    }
-    out = ULONG(value);
-    return S_OK;
-}
-
-// A decimal number: digits with thousands separators, a fraction, an
-// exponent; rounded half to even.
-HRESULT readDecimalNumber(const OLECHAR*& p, bool negative, ULONG& out) {
-    std::string digits; // significant digits, without leading zeros
-    long exponent = 0;  // value = digits x 10^exponent
-    bool sawDigit = false;
-    for (; isDigit(*p) || (*p == ',' && sawDigit); ++p) {
-        if (isDigit(*p)) {
-            sawDigit = true;
-            if (!digits.empty() || *p != '0') {
-                digits += char(*p);
-            }
-        }
-    }
-    if (*p == '.') {
-        for (++p; isDigit(*p); ++p) {
-            sawDigit = true;
-            if (!digits.empty() || *p != '0') {
-                digits += char(*p);
-            }
-            --exponent;
-        }
-    }
-    if (!sawDigit) {
-        return DISP_E_TYPEMISMATCH;
-    }
-    if ((*p == 'e' || *p == 'E') &&
-        (isDigit(p[1]) || ((p[1] == '+' || p[1] == '-') && isDigit(p[2])))) {
-        bool down = p[1] == '-';
-        p += (p[1] == '+' || p[1] == '-') ? 2 : 1;
-        long power = 0;
-        for (; isDigit(*p); ++p) {
-            power = power < 100000 ? power * 10 + (*p - '0') : power;
-        }
-        exponent += down ? -power : power;
-    }
-    long integerDigits = long(digits.size()) + exponent;
-    if (digits.empty() || integerDigits < 0) {
-        out = 0;
-        return S_OK;
-    }
-    if (integerDigits > 10) {
-        return DISP_E_OVERFLOW;
-    }
-    uint64_t value = 0;
-    for (long i = 0; i < integerDigits; ++i) {
-        value = value * 10 + (i < long(digits.size()) ? unsigned(digits[size_t(i)] - '0') : 0);
-    }
-    if (integerDigits < long(digits.size())) {
-        char first = digits[size_t(integerDigits)];
-        bool restNonZero =
-            digits.find_first_not_of('0', size_t(integerDigits) + 1) != std::string::npos;
-        if (first > '5' || (first == '5' && (restNonZero || value % 2 == 1))) {
-            ++value;
-        }
-    }
-    if (value > 0xFFFFFFFFull || (negative && value != 0)) {
-        return DISP_E_OVERFLOW;
-    }
-    out = ULONG(value);
-    return S_OK;
-}
-
-} // namespace
-
-HRESULT VarUI4FromStr(OLECHAR* text, LCID, ULONG, ULONG* out) {
-    if (text == nullptr || out == nullptr) {
-        return E_INVALIDARG;
-    }
-    const OLECHAR* p = text;
-    while (IsBlankOrLineBreak(*p)) {
-        ++p;
-    }
-    ULONG value = 0;
-    HRESULT result;
-    if (*p == '&') {
-        result = readPrefixedNumber(p, value);
-    } else {
-        bool negative = *p == '-';
-        if (*p == '-' || *p == '+') {
-            ++p;
-        }
-        result = readDecimalNumber(p, negative, value);
-    }
-    while (SUCCEEDED(result) && IsBlankOrLineBreak(*p)) {
-        ++p;
-    }
-    if (SUCCEEDED(result) && *p != 0) {
-        result = DISP_E_TYPEMISMATCH;
-    }
-    if (SUCCEEDED(result)) {
-        *out = value;
-    }
-    return result;
-}
-
-// --- type libraries ------------------------------------------------------------------------
+// --- the type library object ---------------------------------------------------------------------
 
 namespace {
 
@@ -233,6 +90,12 @@ private:
     LONG volatile references = 1;
 };
 
+} // namespace
+
+// --- loading -------------------------------------------------------------------------------------
+
+namespace {
+
 std::string toAnsi(const OLECHAR* text) {
     int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
     std::string out(size_t(size > 0 ? size : 1), '\0');
@@ -263,6 +126,45 @@ bool readTypeLibraryResource(const std::string& path, std::string& text) {
     FreeLibrary(module);
     return data != nullptr;
 }
+
+} // namespace
+
+HRESULT LoadTypeLib(const OLECHAR* file, ITypeLib** typeLibrary) {
+    if (typeLibrary == nullptr) {
+        return E_POINTER;
+    }
+    *typeLibrary = nullptr;
+    if (file == nullptr) {
+        return E_INVALIDARG;
+    }
+    try {
+        std::string path = toAnsi(file);
+        // A module carries its library as a resource; any other file is the
+        // library's text itself.
+        std::string head;
+        if (ReadFileText(path, head, nullptr, SELFMAG) != ERROR_SUCCESS) {
+            return TYPE_E_CANTLOADLIBRARY;
+        }
+        std::string text;
+        bool loaded = head == ELFMAG ? readTypeLibraryResource(path, text)
+                                     : ReadFileText(path, text) == ERROR_SUCCESS;
+        if (!loaded) {
+            return TYPE_E_CANTLOADLIBRARY;
+        }
+        idl::Library library;
+        if (!idl::Read(text, library)) {
+            return TYPE_E_INVDATAREAD;
+        }
+        *typeLibrary = new IdlTypeLibrary(std::move(library));
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// --- registry keys -------------------------------------------------------------------------------
+
+namespace {
 
 // Sets a REG_SZ value below HKEY_CLASSES_ROOT, creating the key.
 bool setClassesText(const std::string& path, const char* name, const std::string& text) {
@@ -330,51 +232,13 @@ std::string versionText(WORD major, WORD minor) {
 }
 
 std::string versionKey(const GUID& guid, WORD major, WORD minor) {
-    return "TypeLib\\" + idl::formatGuid(guid) + "\\" + versionText(major, minor);
+    return "TypeLib\\" + FormatGuid(guid) + "\\" + versionText(major, minor);
 }
 
 std::string hexText(unsigned long number) {
     char text[16];
     std::snprintf(text, sizeof text, "%lx", number);
     return text;
-}
-
-// The universal marshaler serves automation interfaces; dispinterfaces go
-// through IDispatch's proxy.
-const char* const automationProxy = "{00020424-0000-0000-C000-000000000046}";
-const char* const dispatchProxy = "{00020420-0000-0000-C000-000000000046}";
-
-// Whether registering the library registers the interface too: only those
-// that one of the two marshalers above can serve.
-bool registeredWithLibrary(const idl::Interface& declared) {
-    return declared.automation || declared.dispatch;
-}
-
-bool registerInterface(const idl::Interface& declared, const idl::Library& library) {
-    std::string key = "Interface\\" + idl::formatGuid(declared.iid);
-    const char* proxy = declared.dispatch ? dispatchProxy : automationProxy;
-    return setClassesText(key, nullptr, declared.name) &&
-           setClassesText(key + "\\ProxyStubClsid", nullptr, proxy) &&
-           setClassesText(key + "\\ProxyStubClsid32", nullptr, proxy) &&
-           setClassesText(key + "\\TypeLib", nullptr, idl::formatGuid(library.guid)) &&
-           setClassesText(key + "\\TypeLib", "Version",
-                          versionText(library.majorVersion, library.minorVersion));
-}
-
-// The interface keys of a library that point back to it.
-void unregisterInterfaces(const idl::Library& library) {
-    std::string libraryId = idl::formatGuid(library.guid);
-    for (const idl::Interface& declared : library.interfaces) {
-        if (!registeredWithLibrary(declared)) {
-            continue;
-        }
-        std::string key = "Interface\\" + idl::formatGuid(declared.iid);
-        std::string owner;
-        if (readClassesText(key + "\\TypeLib", owner) &&
-            lstrcmpiA(owner.c_str(), libraryId.c_str()) == 0) {
-            RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
-        }
-    }
 }
 
 // Deletes a key of HKEY_CLASSES_ROOT when nothing is left below it.
@@ -384,40 +248,69 @@ void deleteIfEmpty(const std::string& path) {
     }
 }
 
-} // namespace
+// Whether a library version key still has a locale below it: a subkey
+// other than FLAGS and HELPDIR.
+bool hasLocales(const std::string& version) {
+    HKEY key = nullptr;
+    bool locales = false;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, version.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        char name[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD length = sizeof name;
+            if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            locales = locales || (lstrcmpiA(name, "FLAGS") != 0 && lstrcmpiA(name, "HELPDIR") != 0);
+        }
+        RegCloseKey(key);
+    }
+    return locales;
+}
 
-HRESULT LoadTypeLib(const OLECHAR* file, ITypeLib** typeLibrary) {
-    if (typeLibrary == nullptr) {
-        return E_POINTER;
-    }
-    *typeLibrary = nullptr;
-    if (file == nullptr) {
-        return E_INVALIDARG;
-    }
-    try {
-        std::string path = toAnsi(file);
-        // A module carries its library as a resource; any other file is the
-        // library's text itself.
-        std::string head;
-        if (readFileText(path, head, nullptr, SELFMAG) != ERROR_SUCCESS) {
-            return TYPE_E_CANTLOADLIBRARY;
+// --- interfaces ----------------------------------------------------------------------------------
+
+// The universal marshaler serves automation interfaces; dispinterfaces go
+// through IDispatch's proxy.
+const char* const AutomationProxy = "{00020424-0000-0000-C000-000000000046}";
+const char* const DispatchProxy = "{00020420-0000-0000-C000-000000000046}";
+
+// Whether registering the library registers the interface too: only those
+// that one of the two marshalers above can serve.
+bool registeredWithLibrary(const idl::Interface& declared) {
+    return declared.automation || declared.dispatch;
+}
+
+bool registerInterface(const idl::Interface& declared, const idl::Library& library) {
+    std::string key = "Interface\\" + FormatGuid(declared.iid);
+    const char* proxy = declared.dispatch ? DispatchProxy : AutomationProxy;
+    return setClassesText(key, nullptr, declared.name) &&
+           setClassesText(key + "\\ProxyStubClsid", nullptr, proxy) &&
+           setClassesText(key + "\\ProxyStubClsid32", nullptr, proxy) &&
+           setClassesText(key + "\\TypeLib", nullptr, FormatGuid(library.guid)) &&
+           setClassesText(key + "\\TypeLib", "Version",
+                          versionText(library.majorVersion, library.minorVersion));
+}
+
+// The interface keys of a library that point back to it.
+void unregisterInterfaces(const idl::Library& library) {
+    std::string libraryId = FormatGuid(library.guid);
+    for (const idl::Interface& declared : library.interfaces) {
+        if (!registeredWithLibrary(declared)) {
+            continue;
         }
-        std::string text;
-        bool loaded = head == ELFMAG ? readTypeLibraryResource(path, text)
-                                     : readFileText(path, text) == ERROR_SUCCESS;
-        if (!loaded) {
-            return TYPE_E_CANTLOADLIBRARY;
+        std::string key = "Interface\\" + FormatGuid(declared.iid);
+        std::string owner;
+        if (readClassesText(key + "\\TypeLib", owner) &&
+            lstrcmpiA(owner.c_str(), libraryId.c_str()) == 0) {
+            RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
         }
-        idl::Library library;
-        if (!idl::read(text, library)) {
-            return TYPE_E_INVDATAREAD;
-        }
-        *typeLibrary = new IdlTypeLibrary(std::move(library));
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
     }
 }
+
+} // namespace
+
+// --- registering and unregistering ---------------------------------------------------------------
 
 HRESULT RegisterTypeLib(ITypeLib* typeLibrary, OLECHAR* fullPath, OLECHAR* helpDirectory) {
     auto* ours = dynamic_cast<IdlTypeLibrary*>(typeLibrary);
@@ -469,25 +362,10 @@ HRESULT UnRegisterTypeLib(REFGUID libraryId, WORD majorVersion, WORD minorVersio
         deleteIfEmpty(localeKey);
         // FLAGS and HELPDIR belong to the version as a whole: they go with
         // the last locale registered under it.
-        HKEY key = nullptr;
-        bool otherLocales = false;
-        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, version.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            char name[256];
-            for (DWORD i = 0;; ++i) {
-                DWORD length = sizeof name;
-                if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-                    ERROR_SUCCESS) {
-                    break;
-                }
-                otherLocales = otherLocales ||
-                               (lstrcmpiA(name, "FLAGS") != 0 && lstrcmpiA(name, "HELPDIR") != 0);
-            }
-            RegCloseKey(key);
-        }
-        if (!otherLocales) {
+        if (!hasLocales(version)) {
             RegDeleteTreeA(HKEY_CLASSES_ROOT, version.c_str());
         }
-        deleteIfEmpty("TypeLib\\" + idl::formatGuid(libraryId));
+        deleteIfEmpty("TypeLib\\" + FormatGuid(libraryId));
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
