@@ -4,6 +4,7 @@
 #include "platform/winapi.h"
 #include "protocol/Identifiers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -58,6 +59,8 @@ enum ExitStatus { PageRead = 0, HandlerFailed = 1, BadUsage = 2, Aborted = 3 };
 
 // How long DllCanUnloadNow may take to answer S_OK once everything is released.
 const int UnloadWaitMs = 2000;
+// hollin's pages hold at most 64 KiB; a larger one only grows the text.
+const size_t ExpectedPageSize = 65536 + 4096;
 
 typedef HRESULT(STDAPICALLTYPE* DllGetClassObjectFunction)(REFCLSID, REFIID, void**);
 typedef HRESULT(STDAPICALLTYPE* DllCanUnloadNowFunction)();
@@ -472,6 +475,10 @@ bool readPage(IInternetProtocol* protocol, std::string& page, std::string& error
         error = "LockRequest failed (" + hex(result) + ")";
         return false;
     }
+    // Room for a page of the usual size at once: growing the text as it
+    // comes would touch twice the memory, and each fresh page of memory
+    // costs a fault.
+    page.reserve(ExpectedPageSize);
     char buffer[4096];
     for (;;) {
         ULONG count = 0;
@@ -506,16 +513,22 @@ bool writePage(const std::string& page, const std::string& path, std::string& er
 
 // Asks DllCanUnloadNow, and asks again for a while, as a browser asks from
 // time to time: the request's worker thread may still be winding down after
-// its completion report, and the process should not end under it.
+// its completion report, and the process should not end under it. That
+// takes microseconds, so the pauses between the questions start short and
+// double, up to 10 ms.
 void checkUnload(const HandlerLibrary& library) {
     if (library.canUnloadNow == nullptr) {
         warn("the library does not export DllCanUnloadNow");
         return;
     }
-    const int pollMs = 10;
+    using std::chrono::microseconds;
+    const microseconds longestPause(10000);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(UnloadWaitMs);
     HRESULT answer = library.canUnloadNow();
-    for (int waited = 0; answer != S_OK && waited < UnloadWaitMs; waited += pollMs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+    for (microseconds pause(20); answer != S_OK && std::chrono::steady_clock::now() < deadline;
+         pause = std::min(pause * 2, longestPause)) {
+        std::this_thread::sleep_for(pause);
         answer = library.canUnloadNow();
     }
     if (answer != S_OK) {

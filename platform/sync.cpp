@@ -87,6 +87,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     auto signalled = [object] { return object->IsSignalled(); };
     if (milliseconds == INFINITE) {
         object->changed.wait(guard, signalled);
+    } else if (milliseconds == 0) {
+        // A test of the state: waiting on a deadline that has already passed
+        // would still put the thread to sleep and wake it again.
+        if (!signalled()) {
+            return WAIT_TIMEOUT;
+        }
     } else {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
         if (!object->changed.wait_until(guard, deadline, signalled)) {

@@ -53,26 +53,29 @@ DWORD linesAfterReply() {
            lineLength(PageClosingLine);
 }
 
-// Drains `reply` into `page` while the page keeps room for the lines after
-// the reply, plus one growth step, below its maximum, and holds that room
-// in its block; returns false when part of the reply had to be left out
-// (no room, or no memory). Once a piece is refused nothing later is taken,
-// so a cut reply has no gap.
+// Moves `reply` into `page` while the page keeps room for the lines after
+// the reply below its maximum, and empties `reply`; returns false when part
+// of the reply had to be left out (no room, or no memory). A reply that does
+// not fit whole is taken in whole pieces of ByteBuffer::MoveChunkSize bytes,
+// up to the first that would not fit, so a cut reply has no gap. One append:
+// nothing shifts piece by piece. The room for the lines after the reply is
+// had in the block with it, so that they cannot fail to go in.
 bool moveReply(ByteBuffer& page, ByteBuffer& reply) {
+    // One growth step more: the most an append once overshot when the block
+    // grew by its shortfall, kept so that a reply is cut at the same byte as
+    // it always was.
     DWORD keep = linesAfterReply() + page.GetStep();
     DWORD limit = page.GetMaxSize() > keep ? page.GetMaxSize() - keep : 0;
-    BYTE piece[ByteBuffer::MoveChunkSize];
-    bool whole = true;
-    for (DWORD got; (got = reply.Read(piece, sizeof piece)) != 0;) {
-        if (!whole) {
-            continue;
-        }
-        if (page.GetLength() + got > limit ||
-            !page.Reserve(page.GetLength() + got + linesAfterReply()) ||
-            page.Append(piece, got) != got) {
-            whole = false;
-        }
+    DWORD room = limit > page.GetLength() ? limit - page.GetLength() : 0;
+    DWORD total = reply.GetLength();
+    DWORD taken =
+        total <= room ? total : room / ByteBuffer::MoveChunkSize * ByteBuffer::MoveChunkSize;
+    bool whole = taken == total;
+    if (taken != 0 && (!page.Reserve(page.GetLength() + taken + linesAfterReply()) ||
+                       page.Append(reply.GetData(), taken) != taken)) {
+        whole = false;
     }
+    reply.Clear();
     return whole;
 }
 

@@ -1,5 +1,6 @@
 #include "protocol/SocketStream.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -8,29 +9,59 @@ namespace {
 // The most one escaped byte can take ("&amp;").
 const DWORD MaxEscapedBytes = 5;
 
+const uint64_t EachByte = 0x0101010101010101ull;
+
+// Whether one of the eight bytes of `word` is zero: taking one from each byte
+// sets the top bit of a zero byte, and `~word` drops the bytes whose top bit
+// was set already.
+bool hasZeroByte(uint64_t word) {
+    return ((word - EachByte) & ~word & (EachByte << 7)) != 0;
+}
+
+bool hasMarkup(uint64_t word) {
+    return hasZeroByte(word ^ (EachByte * '&')) || hasZeroByte(word ^ (EachByte * '<')) ||
+           hasZeroByte(word ^ (EachByte * '>'));
+}
+
+// Writes `byte`, escaped when it is markup; returns the bytes written.
+DWORD escapeByte(char byte, char* out) {
+    switch (byte) {
+    case '&':
+        std::memcpy(out, "&amp;", 5);
+        return 5;
+    case '<':
+        std::memcpy(out, "&lt;", 4);
+        return 4;
+    case '>':
+        std::memcpy(out, "&gt;", 4);
+        return 4;
+    default:
+        *out = byte;
+        return 1;
+    }
+}
+
 } // namespace
 
 DWORD EscapeHtml(const char* bytes, DWORD count, char* out) {
+    // Replies are mostly plain text: eight bytes at a time go through
+    // unchanged when none of them is markup, the rest byte by byte.
+    const DWORD wordSize = sizeof(uint64_t);
     DWORD written = 0;
-    for (DWORD i = 0; i < count; ++i) {
-        const char* entity = nullptr;
-        switch (bytes[i]) {
-        case '&':
-            entity = "&amp;";
-            break;
-        case '<':
-            entity = "&lt;";
-            break;
-        case '>':
-            entity = "&gt;";
-            break;
-        default:
-            out[written++] = bytes[i];
+    DWORD i = 0;
+    for (uint64_t word; count - i >= wordSize; i += wordSize) {
+        std::memcpy(&word, bytes + i, wordSize);
+        if (!hasMarkup(word)) {
+            std::memcpy(out + written, &word, wordSize);
+            written += wordSize;
             continue;
         }
-        size_t length = std::strlen(entity);
-        std::memcpy(out + written, entity, length);
-        written += DWORD(length);
+        for (DWORD k = 0; k < wordSize; ++k) {
+            written += escapeByte(bytes[i + k], out + written);
+        }
+    }
+    for (; i < count; ++i) {
+        written += escapeByte(bytes[i], out + written);
     }
     return written;
 }
@@ -68,17 +99,23 @@ LONG SocketStream::SendAll() {
 }
 
 LONG SocketStream::ReceiveChunk() {
-    char chunk[ChunkSize + 1];
-    int received = recv(socket, chunk, ChunkSize, 0);
-    if (received == SOCKET_ERROR) {
+    char received[ReceiveSize];
+    int count = recv(socket, received, ReceiveSize, 0);
+    if (count == SOCKET_ERROR) {
         flags |= ErrorFlag;
         return 0;
     }
-    if (received == 0) {
+    if (count == 0) {
         return 0;
     }
-    KeepChunk(chunk, received);
+    KeepReceived(received, count);
     return 1;
+}
+
+void SocketStream::KeepReceived(const char* bytes, int count) {
+    for (int at = 0; at < count; at += ChunkSize) {
+        KeepChunk(bytes + at, count - at < ChunkSize ? count - at : ChunkSize);
+    }
 }
 
 void SocketStream::KeepChunk(const char* bytes, int count) {

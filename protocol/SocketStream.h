@@ -27,7 +27,7 @@ public:
     void SetSocket(SOCKET s) { socket = s; }
     // Sends all of `outgoing`; 0 (with the error flag set) when a send fails.
     LONG SendAll();
-    // One receive of up to 1023 bytes into `incoming`: 1 when bytes came
+    // One receive of up to ReceiveSize bytes into `incoming`: 1 when bytes came
     // (kept or, past the limit, dropped), 0 when the server closed the
     // connection or the receive failed (then the error flag is set).
     LONG ReceiveChunk();
@@ -43,10 +43,16 @@ public:
     void SetFailed() { flags |= ErrorFlag; }
     // Whether received data had to be left out.
     bool WasCut() const { return cut; }
+    // Keeps received bytes as ReceiveChunk does: escaped, in pieces of
+    // ChunkSize bytes, each kept whole or, once one does not fit, none.
+    void KeepReceived(const char* bytes, int count);
 
     static const DWORD BufferMaxSize = 65536;
     static const DWORD ReplyReserve = 1024;
+    // Replies are kept or cut in pieces of ChunkSize bytes; a receive takes
+    // up to ReceiveSize bytes at once, a whole number of pieces.
     static const int ChunkSize = 1023;
+    static const int ReceiveSize = 16 * ChunkSize;
 
 private:
     static const WORD ErrorFlag = 0x0001;

@@ -38,6 +38,7 @@ need cmake cmake
 need g++ g++
 need make make
 need googletest /usr/src/googletest/CMakeLists.txt
+need libbenchmark-dev /usr/include/benchmark/benchmark.h
 # The fuzzers (clang with libFuzzer and the sanitizers' runtimes) and the
 # browser test's headless Chromium.
 need clang clang++

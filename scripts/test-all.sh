@@ -37,6 +37,9 @@ step "native build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHOLLIN_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 
+step "style"
+scripts/check-style.sh build
+
 step "native tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 

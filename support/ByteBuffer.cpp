@@ -29,58 +29,70 @@ void ByteBuffer::SetLimits(DWORD maxSizeLimit, DWORD growthStep) {
     // Without a first block the buffer is empty with no room; the first
     // append grows it like any other.
     capacity = data != nullptr ? step : 0;
+    head = 0;
     length = 0;
 }
 
-DWORD ByteBuffer::GrownCapacity(DWORD need) const {
-    if (capacity == maxSize) {
+DWORD ByteBuffer::CapacityFor(DWORD count) const {
+    // Worked in 64 bits: a huge count must not wrap into a small size.
+    unsigned long long needed = (unsigned long long)length + count;
+    if (needed <= capacity) {
+        return capacity;
+    }
+    unsigned long long top = (unsigned long long)maxSize / step * step;
+    if (needed > top) {
         return 0;
     }
-    // Worked in 64 bits: a huge shortfall must not wrap into a small size.
-    unsigned long long grown =
-        (unsigned long long)capacity + (unsigned long long)step * (need / step + 1ull);
-    return grown > maxSize ? 0 : DWORD(grown);
+    unsigned long long doubled = 2ull * capacity;
+    unsigned long long wanted = needed > doubled ? needed : doubled;
+    unsigned long long grown = (wanted + step - 1) / step * step;
+    return DWORD(grown < top ? grown : top);
 }
 
-bool ByteBuffer::Grow(DWORD need) {
-    DWORD grown = GrownCapacity(need);
+bool ByteBuffer::MakeRoom(DWORD count) {
+    if (capacity - head - length >= count) {
+        return true;
+    }
+    DWORD grown = CapacityFor(count);
     if (grown == 0) {
         return false;
     }
-    assert(grown > capacity && grown - capacity >= need);
+    if (grown == capacity) {
+        // Room enough in the block once the run moves back to its front.
+        std::memmove(data, data + head, length);
+        head = 0;
+        return true;
+    }
+    assert(grown > capacity && grown - length >= count);
     auto* block = new (std::nothrow) BYTE[grown];
     if (block == nullptr) {
         return false;
     }
     if (length != 0) {
-        std::memcpy(block, data, length);
+        std::memcpy(block, data + head, length);
     }
     delete[] data;
     data = block;
     capacity = grown;
+    head = 0;
     return true;
 }
 
 bool ByteBuffer::CanAppend(DWORD count) const {
-    DWORD room = capacity - length;
-    return count <= room || GrownCapacity(count - room) != 0;
+    return CapacityFor(count) != 0;
 }
 
 bool ByteBuffer::Reserve(DWORD total) {
-    return total <= capacity || Grow(total - capacity);
+    return total <= length || MakeRoom(total - length);
 }
 
 DWORD ByteBuffer::Append(const void* bytes, DWORD count) {
-    if (count == 0 || bytes == nullptr) {
+    if (count == 0 || bytes == nullptr || !MakeRoom(count)) {
         return 0;
     }
-    DWORD room = capacity - length;
-    if (room < count && !Grow(count - room)) {
-        return 0;
-    }
-    std::memcpy(data + length, bytes, count);
+    std::memcpy(data + head + length, bytes, count);
     length += count;
-    assert(length <= capacity && capacity <= maxSize);
+    assert(head + length <= capacity && capacity <= maxSize);
     return count;
 }
 
@@ -111,17 +123,15 @@ DWORD ByteBuffer::Read(void* out, DWORD count) {
     if (taken == 0 || out == nullptr) {
         return 0;
     }
-    std::memcpy(out, data, taken);
+    std::memcpy(out, data + head, taken);
     return Consume(taken);
 }
 
 DWORD ByteBuffer::Consume(DWORD count) {
     DWORD taken = count < length ? count : length;
-    if (taken == 0) {
-        return 0;
-    }
-    std::memmove(data, data + taken, length - taken);
     length -= taken;
+    // An emptied buffer starts again at the front of its block.
+    head = length == 0 ? 0 : head + taken;
     return taken;
 }
 
@@ -129,11 +139,11 @@ LONG ByteBuffer::MoveTo(ByteBuffer* target) {
     if (target == nullptr || target == this) {
         return 0; // draining into itself would never end
     }
-    BYTE chunk[MoveChunkSize];
     LONG moved = 0;
-    for (DWORD got; (got = Read(chunk, sizeof chunk)) != 0;) {
-        target->Append(chunk, got);
-        moved += LONG(got);
+    while (length != 0) {
+        DWORD piece = length < MoveChunkSize ? length : MoveChunkSize;
+        target->Append(data + head, piece);
+        moved += LONG(Consume(piece));
     }
     return moved;
 }

@@ -3,14 +3,17 @@
 
 #include "platform/winapi.h"
 
-// The stored bytes always start at the head of one heap block. The block
-// grows in whole steps and never beyond the maximum fixed at construction;
-// an append that would need more fails whole and changes nothing.
+// The stored bytes are one run inside one heap block: consuming moves the
+// start of the run, so draining costs nothing per piece, and the run moves
+// back to the front of the block only when an append needs the room. The
+// block grows geometrically, in whole steps, and never beyond the largest
+// whole number of steps within the maximum fixed at construction; an append
+// that would need more fails whole and changes nothing.
 class ByteBuffer {
 public:
     // A buffer of one 256-byte step that never grows.
     ByteBuffer();
-    // A buffer of up to `maxSize` bytes (at least 256), growing by 256.
+    // A buffer of up to `maxSize` bytes (at least 256), growing in 256-byte steps.
     explicit ByteBuffer(DWORD maxSize);
     ~ByteBuffer();
     ByteBuffer(const ByteBuffer&) = delete;
@@ -37,9 +40,12 @@ public:
     // to that length cannot fail. False when the maximum or memory refuses.
     bool Reserve(DWORD total);
 
-    void Clear() { length = 0; }
+    void Clear() {
+        head = 0;
+        length = 0;
+    }
     DWORD GetLength() const { return length; }
-    const BYTE* GetData() const { return data; }
+    const BYTE* GetData() const { return data + head; }
     DWORD GetCapacity() const { return capacity; }
     DWORD GetMaxSize() const { return maxSize; }
     DWORD GetStep() const { return step; }
@@ -49,14 +55,18 @@ public:
 
 private:
     void SetLimits(DWORD maxSize, DWORD step);
-    // The capacity that growing by a shortfall of `need` bytes would give,
-    // or 0 when that would pass the maximum.
-    DWORD GrownCapacity(DWORD need) const;
-    bool Grow(DWORD need);
+    // The capacity that holding `count` more bytes needs: the present one
+    // when they fit, else twice it (or at least what they need) in whole
+    // steps, up to the largest whole number of steps within the maximum;
+    // 0 when they cannot fit.
+    DWORD CapacityFor(DWORD count) const;
+    // Makes room at the end of the run for `count` more bytes.
+    bool MakeRoom(DWORD count);
 
     BYTE* data;
     DWORD maxSize;
     DWORD step;
     DWORD capacity;
+    DWORD head; // where the stored run starts in the block
     DWORD length;
 };

@@ -25,7 +25,7 @@ TEST(ByteBuffer, DefaultBufferHoldsOneStepAndNeverGrows) {
     EXPECT_EQ(buffer.GetLength(), 256u);
 }
 
-TEST(ByteBuffer, GrowsInWholeStepsByTheShortfall) {
+TEST(ByteBuffer, GrowsGeometricallyInWholeSteps) {
     ByteBuffer buffer(65536);
     auto data = bytes(300);
     EXPECT_EQ(buffer.Append(data.data(), 300), 300u);
@@ -33,13 +33,12 @@ TEST(ByteBuffer, GrowsInWholeStepsByTheShortfall) {
     EXPECT_EQ(buffer.Append(data.data(), 212), 212u);
     EXPECT_EQ(buffer.GetCapacity(), 512u);
     EXPECT_EQ(buffer.Append(data.data(), 1), 1u);
-    EXPECT_EQ(buffer.GetCapacity(), 768u);
+    EXPECT_EQ(buffer.GetCapacity(), 1024u);
 
-    ByteBuffer full(65536);
-    auto step = bytes(256);
-    full.Append(step.data(), 256);
-    full.Append(step.data(), 256);
-    EXPECT_EQ(full.GetCapacity(), 768u) << "a shortfall of exactly one step adds two";
+    ByteBuffer big(65536);
+    auto many = bytes(5000);
+    big.Append(many.data(), 5000);
+    EXPECT_EQ(big.GetCapacity(), 5120u) << "more than double: what is needed, in whole steps";
 }
 
 TEST(ByteBuffer, NeverPassesItsMaximum) {
@@ -55,20 +54,34 @@ TEST(ByteBuffer, NeverPassesItsMaximum) {
     EXPECT_EQ(buffer.GetCapacity(), 768u);
 }
 
-TEST(ByteBuffer, NearTheTopAWholeStepShortfallFails) {
+TEST(ByteBuffer, NearTheTopGrowthStopsAtTheMaximum) {
     ByteBuffer buffer(65536);
     auto big = bytes(65024);
     ASSERT_EQ(buffer.Append(big.data(), 65024), 65024u);
     ASSERT_EQ(buffer.Append(big.data(), 256), 256u);
-    EXPECT_EQ(buffer.GetCapacity(), 65280u);
-    EXPECT_EQ(buffer.GetLength(), 65280u);
-    EXPECT_FALSE(buffer.CanAppend(256));
-    auto piece = bytes(256);
-    EXPECT_EQ(buffer.Append(piece.data(), 256), 0u);
-    EXPECT_EQ(buffer.GetCapacity(), 65280u);
-    EXPECT_TRUE(buffer.CanAppend(255));
-    EXPECT_EQ(buffer.Append(piece.data(), 255), 255u);
     EXPECT_EQ(buffer.GetCapacity(), 65536u);
+    EXPECT_TRUE(buffer.CanAppend(256));
+    EXPECT_FALSE(buffer.CanAppend(257));
+    auto piece = bytes(257);
+    EXPECT_EQ(buffer.Append(piece.data(), 257), 0u) << "all or nothing";
+    EXPECT_EQ(buffer.GetLength(), 65280u);
+    EXPECT_EQ(buffer.Append(piece.data(), 256), 256u);
+    EXPECT_EQ(buffer.GetCapacity(), 65536u);
+}
+
+TEST(ByteBuffer, ConsumedRoomIsReusedWithTheBytesInOrder) {
+    ByteBuffer buffer(512);
+    std::string text;
+    for (int i = 0; i < 512; ++i) {
+        text += char('a' + i % 26);
+    }
+    buffer.Append(text.data(), 400);
+    buffer.Consume(300);
+    EXPECT_EQ(contents(buffer), text.substr(300, 100));
+    EXPECT_EQ(buffer.Append(text.data(), 412), 412u) << "the consumed front takes the rest";
+    EXPECT_EQ(contents(buffer), text.substr(300, 100) + text.substr(0, 412));
+    EXPECT_EQ(buffer.GetCapacity(), 512u);
+    EXPECT_EQ(buffer.Append("x", 1), 0u);
 }
 
 TEST(ByteBuffer, AppendsThatWouldWrapTheArithmeticFailCleanly) {

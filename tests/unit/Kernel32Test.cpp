@@ -52,6 +52,41 @@ TEST(Kernel32Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
     EXPECT_TRUE(CloseHandle(thread));
 }
 
+DWORD WINAPI leaveAnError(LPVOID parameter) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return DWORD(reinterpret_cast<ULONG_PTR>(parameter));
+}
+
+DWORD WINAPI returnLastError(LPVOID) {
+    return GetLastError();
+}
+
+// Threads that follow one another (which the stand-ins may run on one
+// system thread) each start afresh: their own routine and parameter, no last
+// error, and a suspended one runs only once resumed.
+TEST(Kernel32Threads, EachThreadStartsAfresh) {
+    for (int round = 0; round < 3; ++round) {
+        HANDLE first = CreateThread(nullptr, 0, leaveAnError,
+                                    reinterpret_cast<LPVOID>(ULONG_PTR(round + 5)), 0, nullptr);
+        ASSERT_NE(first, nullptr);
+        DWORD code = 0;
+        EXPECT_EQ(WaitForSingleObject(first, INFINITE), WAIT_OBJECT_0);
+        EXPECT_TRUE(GetExitCodeThread(first, &code));
+        EXPECT_EQ(code, DWORD(round + 5));
+        CloseHandle(first);
+
+        HANDLE second =
+            CreateThread(nullptr, 0, returnLastError, nullptr, CREATE_SUSPENDED, nullptr);
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(WaitForSingleObject(second, 20), WAIT_TIMEOUT);
+        ResumeThread(second);
+        EXPECT_EQ(WaitForSingleObject(second, INFINITE), WAIT_OBJECT_0);
+        EXPECT_TRUE(GetExitCodeThread(second, &code));
+        EXPECT_EQ(code, 0u);
+        CloseHandle(second);
+    }
+}
+
 TEST(Kernel32CodePages, TheAnsiCodePageIsWindows1252) {
     char out[16] = {};
     const WCHAR* wide = WIDE_TEXT("\u00e9\u20ac\u0152x\u4e2d");
