@@ -71,7 +71,14 @@ int cat(const std::string& path) {
     Folder folder(path.c_str());
     folder.SetFileBacked(1);
     if (!folder.Load()) {
-        std::fprintf(stderr, "hollin-tree: cannot read %s\n", path.c_str());
+        if (folder.ReadWasCut()) {
+            std::fprintf(stderr,
+                         "hollin-tree: %s nests groups deeper than %ld levels; they were "
+                         "not read\n",
+                         path.c_str(), long(MaxTreeDepth));
+        } else {
+            std::fprintf(stderr, "hollin-tree: cannot read %s\n", path.c_str());
+        }
         return Trouble;
     }
     TextTreeStream out(stdout, StreamWrite, "standard output");

@@ -39,7 +39,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -152,14 +151,13 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
-std::atomic<unsigned> temporaryCounter{0};
-
 // Writes `text` beside `path`, flushes it, and renames it over `path`; the
-// file keeps the permissions it had.
+// file keeps the permissions it had. Called only under the registry's lock,
+// so one temporary name serves every writer: what a writer killed before its
+// rename left there is overwritten by the next one, never left for good.
 LONG replaceFile(const std::string& path, const std::string& text) {
-    std::string temporary = path + ".tmp." + std::to_string(getpid()) + "." +
-                            std::to_string(temporaryCounter.fetch_add(1));
-    FileDescriptor file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    std::string temporary = path + ".tmp";
+    FileDescriptor file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!file.Valid()) {
         return ERROR_CANTWRITE;
     }

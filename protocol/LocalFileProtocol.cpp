@@ -18,6 +18,12 @@ HRESULT LocalFileProtocol::Create(IUnknown* outer, REFIID iid, void** out) {
     if (object == nullptr) {
         return E_OUTOFMEMORY;
     }
+    // The room of a page without its reply is had now, so that a page can
+    // always be composed whole, whatever memory is left by then.
+    if (!object->page.Reserve(PageFixedLength())) {
+        delete object;
+        return E_OUTOFMEMORY;
+    }
     HRESULT result =
         outer != nullptr ? object->inner.QueryInterface(iid, out) : object->QueryPlain(iid, out);
     if (FAILED(result)) {
@@ -122,10 +128,11 @@ HRESULT STDMETHODCALLTYPE LocalFileProtocol::Start(LPCWSTR url, IInternetProtoco
                                                    IInternetBindInfo*, DWORD, HANDLE_PTR) {
     WhoisRequest::Discard(request);
     request = new (std::nothrow) WhoisRequest(sink, url);
-    if (request == nullptr || request->GetStream() == nullptr || !request->GetStream()->IsOk()) {
+    if (request == nullptr || !request->IsUsable()) {
         // Without a request whose stream has its buffers there is nowhere to
-        // write a page and nothing to report completion: say so rather than
-        // leave the host waiting for a report that never comes.
+        // write a page and nothing to report completion, and without its URL
+        // or stop event it would ask the wrong thing or never stop: say so
+        // rather than leave the host waiting for a report that never comes.
         delete request;
         request = nullptr;
         return E_OUTOFMEMORY;

@@ -47,27 +47,32 @@ DWORD lineLength(const char* line) {
 }
 
 // What must follow the reply on every page, with the cut notice that may
-// precede it, plus one growth step. The step was the most an append could
-// overshoot when the block grew by its shortfall; it stays in the reckoning
-// so that a reply is cut at the same byte as it always was.
-DWORD roomAfterReply(const ByteBuffer& page) {
+// precede it.
+DWORD linesAfterReply() {
     return CutNoticeLength() + lineLength(PageSeparatorLine) + lineLength(PageFooterLine) +
-           lineLength(PageClosingLine) + page.GetStep();
+           lineLength(PageClosingLine);
 }
 
-// Moves `reply` into `page` while the page keeps `keep` bytes free below its
-// maximum, and empties `reply`; returns false when part of the reply had to
-// be left out. A reply that does not fit whole is taken in whole pieces of
-// ByteBuffer::MoveChunkSize bytes, up to the first that would not fit, so a
-// cut reply has no gap. One append: nothing shifts piece by piece.
-bool moveReply(ByteBuffer& page, ByteBuffer& reply, DWORD keep) {
+// Moves `reply` into `page` while the page keeps room for the lines after
+// the reply below its maximum, and empties `reply`; returns false when part
+// of the reply had to be left out (no room, or no memory). A reply that does
+// not fit whole is taken in whole pieces of ByteBuffer::MoveChunkSize bytes,
+// up to the first that would not fit, so a cut reply has no gap. One append:
+// nothing shifts piece by piece. The room for the lines after the reply is
+// had in the block with it, so that they cannot fail to go in.
+bool moveReply(ByteBuffer& page, ByteBuffer& reply) {
+    // One growth step more: the most an append once overshot when the block
+    // grew by its shortfall, kept so that a reply is cut at the same byte as
+    // it always was.
+    DWORD keep = linesAfterReply() + page.GetStep();
     DWORD limit = page.GetMaxSize() > keep ? page.GetMaxSize() - keep : 0;
     DWORD room = limit > page.GetLength() ? limit - page.GetLength() : 0;
     DWORD total = reply.GetLength();
     DWORD taken =
         total <= room ? total : room / ByteBuffer::MoveChunkSize * ByteBuffer::MoveChunkSize;
     bool whole = taken == total;
-    if (taken != 0 && page.Append(reply.GetData(), taken) != taken) {
+    if (taken != 0 && (!page.Reserve(page.GetLength() + taken + linesAfterReply()) ||
+                       page.Append(reply.GetData(), taken) != taken)) {
         whole = false;
     }
     reply.Clear();
@@ -111,10 +116,22 @@ DWORD StatusLinesLength(LONG status) {
     return total;
 }
 
+DWORD PageFixedLength() {
+    return lineLength(PageHeaderLine) + linesAfterReply();
+}
+
 void ComposePage(ByteBuffer& page, ByteBuffer& reply) {
     page.Clear();
+    // The room for the header and the lines after the reply is had first and
+    // kept while the reply goes in: then no append of those lines can fail,
+    // even when memory runs out, and the page is whole (or, when not even
+    // that room can be had, empty).
+    if (!page.Reserve(PageFixedLength())) {
+        reply.Clear();
+        return;
+    }
     page.AppendLine(PageHeaderLine);
-    if (!moveReply(page, reply, roomAfterReply(page))) {
+    if (!moveReply(page, reply)) {
         AppendCutNotice(page);
     }
     page.AppendLine(PageSeparatorLine);

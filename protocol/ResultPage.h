@@ -28,8 +28,14 @@ void AppendStatusLines(ByteBuffer& buffer, LONG status);
 // them, counted in bytes.
 DWORD StatusLinesLength(LONG status);
 
+// The most a page holds besides its reply: the header and every line that
+// may follow the reply. A page buffer with this much room can always be
+// composed whole.
+DWORD PageFixedLength();
+
 // Fills `page` with the header, the drained `reply`, the separator, footer
 // and closing lines. The reply is cut where the page would not keep room for
-// what must follow it: then a notice line says so, and the page still ends
-// with its separator, footer and closing lines.
+// what must follow it, or memory runs out: then a notice line says so, and
+// the page still ends with its separator, footer and closing lines. Only
+// when memory cannot be had even for those lines is the page left empty.
 void ComposePage(ByteBuffer& page, ByteBuffer& reply);

@@ -9,8 +9,8 @@
 
 WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
     : WorkerThread(nullptr), sink(hostSink), stream(nullptr), port(DefaultWhoisPort), parsedOk(0),
-      simpleShape(false), lifecycle(Idle), complete(false), connectTimeout(ConnectTimeout),
-      receiveTimeout(ReceiveTimeout) {
+      simpleShape(false), urlCopied(false), lifecycle(Idle), complete(false),
+      connectTimeout(ConnectTimeout), receiveTimeout(ReceiveTimeout) {
     InitializeCriticalSection(&reportLock);
     if (sink != nullptr) {
         sink->AddRef();
@@ -18,6 +18,7 @@ WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
     LPWSTR asciiUrl = AsciiFormOfUrl(wideUrl);
     url.AssignWide(asciiUrl != nullptr ? asciiUrl : wideUrl);
     delete[] asciiUrl;
+    urlCopied = wideUrl == nullptr || url.GetText() != nullptr;
     server.Assign("");
     query.Assign("");
     stream = new (std::nothrow) SocketStream();
@@ -60,7 +61,10 @@ RequestStatus WhoisRequest::ReportStatus(RequestStatus status) {
     if (status == StatusOk) {
         return StatusOk;
     }
-    AppendStatusLines(*stream->GetIncoming(), status);
+    // A failure without lines of its own still shows as one, not as an
+    // empty reply.
+    RequestStatus shown = StatusLinesLength(status) != 0 ? status : StatusUnknownError;
+    AppendStatusLines(*stream->GetIncoming(), shown);
     if (!failedServerLine.IsEmpty()) {
         stream->GetIncoming()->AppendLine(failedServerLine.GetText());
     }
@@ -105,6 +109,10 @@ LONG WhoisRequest::Start() {
 bool WhoisRequest::SwitchLifecycle(Lifecycle from, Lifecycle to) {
     LONG expected = from;
     return lifecycle.compare_exchange_strong(expected, to);
+}
+
+bool WhoisRequest::IsUsable() const {
+    return stream != nullptr && stream->IsOk() && urlCopied && CanBeStopped();
 }
 
 bool WhoisRequest::IsComplete() const {

@@ -25,8 +25,9 @@ public:
     // has appended its lines and reported completion before this returns.
     LONG Parse();
     LONG EndParse(RequestStatus status);
-    // Appends the status's lines and, unless a stop was asked for, reports
-    // completion to the sink. Returns the status.
+    // Appends the status's lines (those of StatusUnknownError for a status
+    // without lines) and, unless a stop was asked for, reports completion
+    // to the sink. Returns the status; StatusOk does nothing.
     RequestStatus ReportStatus(RequestStatus status);
     // Tells the sink that the page will be HTML.
     void ReportMimeType();
@@ -43,6 +44,9 @@ public:
     // Whether the exchange has finished writing the reply buffer (it has
     // reported, failed or stopped), so that the buffer may be read.
     bool IsComplete() const;
+    // Whether everything the request was made with could be allocated (its
+    // stream and buffers, its copy of the URL, its stop event).
+    bool IsUsable() const;
     SocketStream* GetStream() const { return stream; }
 
     // The longest a connection may take to be made (then: status 7), and
@@ -89,6 +93,7 @@ private:
     bool simpleShape;
     // In a chain, the line that names the server that failed, if one did.
     TextString failedServerLine;
+    bool urlCopied;
 
     CRITICAL_SECTION reportLock; // between reports and cutting the request loose
     std::atomic<LONG> lifecycle;

@@ -46,6 +46,12 @@ need man-db man
 need desktop-file-utils desktop-file-validate
 need dpkg-dev dpkg-shlibdeps
 need xdg-utils xdg-open
+# The fuzzers (clang with libFuzzer and the sanitizers' runtimes) and the
+# browser test's headless Chromium.
+need clang clang++
+need libfuzzer-14-dev /usr/lib/llvm-14/lib/libFuzzer.a
+need libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+need chromium chromium
 if [ "$native_only" = 0 ]; then
     need mingw-w64 i686-w64-mingw32-g++-posix
     need g++-mingw-w64-x86-64-posix x86_64-w64-mingw32-g++-posix

@@ -57,6 +57,11 @@ for sanitizer in address thread; do
     ctest --test-dir "build-$sanitizer" --output-on-failure -j "$jobs"
 done
 
+# Every fuzzer for a short while, so that they keep building and their seeds
+# keep passing; scripts/fuzz.sh runs them longer.
+step "fuzzers (20 s each)"
+scripts/fuzz.sh 20
+
 if [ "$native_only" = 1 ]; then
     exit 0
 fi

@@ -82,6 +82,10 @@ bool ByteBuffer::CanAppend(DWORD count) const {
     return CapacityFor(count) != 0;
 }
 
+bool ByteBuffer::Reserve(DWORD total) {
+    return total <= length || MakeRoom(total - length);
+}
+
 DWORD ByteBuffer::Append(const void* bytes, DWORD count) {
     if (count == 0 || bytes == nullptr || !MakeRoom(count)) {
         return 0;

@@ -36,6 +36,9 @@ public:
 
     // Whether an Append of `count` bytes would succeed now (memory aside).
     bool CanAppend(DWORD count) const;
+    // Grows the block, when it must, to hold `total` bytes: then appends up
+    // to that length cannot fail. False when the maximum or memory refuses.
+    bool Reserve(DWORD total);
 
     void Clear() {
         head = 0;

@@ -64,6 +64,9 @@ public:
 
     // Raises the stop signal without waiting for the thread.
     void RequestStop() { SetEvent(stopEvent); }
+    // Whether the stop event could be made: without it no stop reaches the
+    // thread, so the thread must not be started.
+    bool CanBeStopped() const { return stopEvent != nullptr; }
     HANDLE GetThreadHandle() const { return threadHandle; }
     DWORD GetThreadId() const { return threadId; }
 

@@ -228,6 +228,9 @@ LONG Folder::ReadFrom(TreeStream* stream, LONG maxGroups) {
     if (stream == nullptr || !stream->IsOpen()) {
         return 0;
     }
+    if (readNesting == 0) {
+        readCut = false; // a new read
+    }
     NameIndex names(*this);
     LONG groupsRead = 0;
     while (stream->NextLine()) {
@@ -264,6 +267,7 @@ LONG Folder::ReadFrom(TreeStream* stream, LONG maxGroups) {
 void Folder::ReadGroup(TreeStream* stream, NameIndex& names) {
     if (readNesting >= MaxReadNesting) {
         skipGroup(stream);
+        readCut = true;
         return;
     }
     auto* folder = GetOrAdd<Folder>(stream->GetName(nullptr), nullptr, &names);
@@ -273,6 +277,8 @@ void Folder::ReadGroup(TreeStream* stream, NameIndex& names) {
     folder->readNesting = readNesting + 1;
     folder->ReadFrom(stream, -1);
     folder->readNesting = 0;
+    readCut = readCut || folder->readCut;
+    folder->readCut = false;
 }
 
 void Folder::ReadArray(TreeStream* stream, NameIndex& names) {
@@ -337,12 +343,14 @@ LONG Folder::Load() {
     if (stream == nullptr) {
         return 0;
     }
+    readCut = false;
     LONG result = stream->IsOpen() ? 1 : 0;
     if (result) {
         ReadFrom(stream, -1);
+        readCut = readCut || stream->RefusedTooDeep();
     }
     delete stream;
-    return result;
+    return result && !readCut ? 1 : 0;
 }
 
 // --- text output ---------------------------------------------------------------------------------
@@ -367,6 +375,16 @@ LONG Folder::WriteTo(TreeStream* stream) {
     return result;
 }
 
+bool Folder::NestsWithin(LONG levels) const {
+    for (LONG i = 1; i <= GetCount(); ++i) {
+        Folder* folder = FolderAt(i);
+        if (!folder->IsNull() && (levels == 0 || !folder->NestsWithin(levels - 1))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 LONG Folder::WriteAsGroup(TreeStream* stream) {
     if (stream == nullptr || !stream->IsOpen()) {
         return 0;
@@ -386,7 +404,7 @@ LONG Folder::WriteGroup(TreeStream* stream) {
 }
 
 LONG Folder::Save() {
-    if (!fileBacked) {
+    if (!fileBacked || !NestsWithin(MaxTreeDepth)) {
         return 0;
     }
     auto* stream = new (std::nothrow) TextTreeStream(GetName(), StreamWrite);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "toolkit/Record.h"
+#include "toolkit/TreeStream.h"
 
 class ComparatorInterface;
 class NameIndex;
@@ -26,14 +27,17 @@ public:
     // 1 when reading ended, 0 for a null or closed stream.
     virtual LONG ReadFrom(TreeStream* stream, LONG maxGroups);
     // Reads the file the folder's name names into it (adding to what is
-    // there); 1 when the file was opened and read. Only when file-backed.
+    // there); 1 when the file was opened and read whole, 0 when it could not
+    // be opened or groups nested too deep were left out (ReadWasCut tells
+    // which). Only when file-backed.
     virtual LONG Load();
     // The records, in slot order, then each sub-folder as a group; 1 when
     // all of it was written, 0 for a null or closed stream.
     virtual LONG WriteTo(TreeStream* stream);
     // Writes the folder to the file its name names, replacing its content;
-    // 1 when the file was opened and everything reached it. Only when
-    // file-backed.
+    // 1 when the file was opened and everything reached it. A tree nested
+    // deeper than MaxTreeDepth is refused (0) before the file is touched.
+    // Only when file-backed.
     virtual LONG Save();
     // The folder inside a group of its own name.
     virtual LONG WriteAsGroup(TreeStream* stream);
@@ -80,8 +84,11 @@ public:
     LONG SetInt(LPCSTR recordName, LONG value);
 
     // Groups nested deeper than this below the folder a read starts in are
-    // skipped, so that no file can exhaust the stack of the recursive read.
-    static constexpr LONG MaxReadNesting = 1000;
+    // skipped, so that no file can exhaust the stack of the recursive read:
+    // the depth every stream keeps to, so that what saves loads whole.
+    static constexpr LONG MaxReadNesting = MaxTreeDepth;
+    // Whether the last read (ReadFrom or Load) left out groups nested too deep.
+    bool ReadWasCut() const { return readCut; }
 
 private:
     template <typename Node> Node* GetOrAdd(LPCSTR name, LONG* indexOut, NameIndex* index);
@@ -90,6 +97,8 @@ private:
     void ReadGroup(TreeStream* stream, NameIndex& names);
     void ReadArray(TreeStream* stream, NameIndex& names);
     void ReadValueLine(TreeStream* stream, LONG kind, NameIndex& names);
+    // Whether no folder below this one is more than `levels` levels down.
+    bool NestsWithin(LONG levels) const;
     // Begin line, WriteTo, end line.
     LONG WriteGroup(TreeStream* stream);
 
@@ -98,6 +107,7 @@ private:
     LONG extra = 0;
     // How deep below the folder a read started in this one is being read.
     LONG readNesting = 0;
+    bool readCut = false;
 };
 
 class FolderInterface : public NodeInterface {

@@ -198,9 +198,12 @@ void Record::WriteValue(TreeStream* stream, const TypedValue& value) {
     LPCSTR index = value.GetName();
     switch (value.GetType()) {
     case TypeBytes:
-        stream->BeginArray(name, index);
-        stream->WriteBytes(value.GetBytes(), value.GetBytesSize());
-        stream->EndArray();
+        // Bytes are lines of their array: without its begin line they would
+        // be stray lines of whatever encloses them.
+        if (stream->BeginArray(name, index)) {
+            stream->WriteBytes(value.GetBytes(), value.GetBytesSize());
+            stream->EndArray();
+        }
         break;
     case TypeInt:
         stream->WriteInt(name, value.GetInt(), index);

@@ -70,6 +70,13 @@ bool readEndName(LPCSTR text, LPSTR field) {
     return copyField(text, endOfField(text, ';'), field);
 }
 
+// Whether an end line can close a group or array of this name: its name
+// ends at the first ';'. The writer refuses such names, and the reader
+// begins no group or array that could never end.
+bool closable(LPCSTR name) {
+    return std::strchr(name, ';') == nullptr;
+}
+
 // An array "rec[val]" is closed by "] rec[val];" and by "] rec;".
 bool closesArray(LPCSTR endName, LPCSTR openName) {
     if (lstrcmpiA(endName, openName) == 0) {
@@ -287,7 +294,7 @@ LONG TextTreeStream::EndArray() {
 }
 
 LONG TextTreeStream::WriteBytes(const BYTE* data, LONG count) {
-    if (!CanWrite() || data == nullptr) {
+    if (!CanWrite() || openArray == nullptr || data == nullptr) {
         return 0;
     }
     LONG written = 1;
@@ -363,6 +370,9 @@ LONG TextTreeStream::ParseLine() {
         return LineUnknown;
     }
     LPCSTR text = skipBlanks(line);
+    if (tooDeepOpen > 0) {
+        return SkipTooDeep(text);
+    }
     switch (text[0]) {
     case '(':
         return ParseValueLine(text + 1);
@@ -424,7 +434,7 @@ LONG TextTreeStream::ParseArrayBegin(LPCSTR text) {
         return LineUnknown;
     }
     text = skipBlanks(text);
-    if (!copyField(text, endOfField(text, ':'), nameField)) {
+    if (!copyField(text, endOfField(text, ':'), nameField) || !closable(nameField)) {
         return LineUnknown;
     }
     openArray = CopyText(nameField);
@@ -441,11 +451,17 @@ LONG TextTreeStream::ParseArrayEnd(LPCSTR text) {
 }
 
 LONG TextTreeStream::ParseGroupBegin(LPCSTR text) {
-    if (openArray != nullptr || GetDepth() >= MaxDepth || !IsBlankOrLineBreak(text[0])) {
+    if (openArray != nullptr || !IsBlankOrLineBreak(text[0])) {
+        return LineUnknown;
+    }
+    if (GetDepth() >= MaxDepth) {
+        refusedTooDeep = true;
+        tooDeepOpen = 1;
         return LineUnknown;
     }
     text = skipBlanks(text);
-    if (!copyField(text, endOfField(text, ':'), nameField) || !PushGroup(nameField, Tell())) {
+    if (!copyField(text, endOfField(text, ':'), nameField) || !closable(nameField) ||
+        !PushGroup(nameField, Tell())) {
         return LineUnknown;
     }
     return LineGroupBegin;
@@ -459,6 +475,18 @@ LONG TextTreeStream::ParseGroupEnd(LPCSTR text) {
     groupNames.Pop(nullptr);
     positions.Pop();
     return LineGroupEnd;
+}
+
+// Inside a group refused for its depth, every line up to its end line is
+// left unread, nested groups with it, rather than read into the group that
+// encloses it.
+LONG TextTreeStream::SkipTooDeep(LPCSTR text) {
+    if (text[0] == '{') {
+        ++tooDeepOpen;
+    } else if (text[0] == '}') {
+        --tooDeepOpen;
+    }
+    return LineUnknown;
 }
 
 bool TextTreeStream::IsOpenArrayEnd() const {
@@ -521,6 +549,7 @@ LONG TextTreeStream::Tell() const {
 }
 
 void TextTreeStream::SeekTo(LONG offset) {
+    tooDeepOpen = 0; // a search goes back only to groups it could enter
     if (file != nullptr && offset >= 0) {
         std::fseek(file, offset, SEEK_SET);
     }
@@ -569,6 +598,7 @@ LONG TextTreeStream::ReadArrayBytes(BYTE* buffer, LONG size) {
 // --- searching -----------------------------------------------------------------------------------
 
 LONG TextTreeStream::Rewind() {
+    tooDeepOpen = 0;
     groupNames.Reset();
     ForgetArray();
     positions.Reset();

@@ -93,7 +93,10 @@ public:
     // scanned from its start, so its cost rises with the square of the depth:
     // without a bound, a few megabytes of begin lines would keep a reader
     // busy for minutes.
-    static constexpr LONG MaxDepth = 1024;
+    static constexpr LONG MaxDepth = MaxTreeDepth;
+    // Whether a group begin line was refused for its depth since the stream
+    // was opened: then a reader has not had everything.
+    bool RefusedTooDeep() const { return refusedTooDeep; }
 
 private:
     // Where a search started: its depth, and the innermost group's name and
@@ -117,6 +120,7 @@ private:
     LONG ParseArrayEnd(LPCSTR text);
     LONG ParseGroupBegin(LPCSTR text);
     LONG ParseGroupEnd(LPCSTR text);
+    LONG SkipTooDeep(LPCSTR text);
     // Whether `line` is the end line of the open array; touches no state.
     bool IsOpenArrayEnd() const;
     bool PushGroup(LPCSTR name, LONG offset);
@@ -146,4 +150,7 @@ private:
     // Whether the destructor closes the file, and whether a write failed.
     bool ownsFile;
     bool writeFailed;
+    bool refusedTooDeep = false;
+    // Groups open inside one refused for its depth.
+    LONG tooDeepOpen = 0;
 };

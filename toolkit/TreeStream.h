@@ -4,6 +4,10 @@
 
 #include "toolkit/NamedObject.h"
 
+// How deep groups may nest, for every stream and every reader: a tree
+// within it saves and loads whole, a deeper one is neither saved nor read.
+const LONG MaxTreeDepth = 1024;
+
 // What ParseLine makes of a line. 6 to 10 are the value types' codes.
 enum LineKind : LONG {
     LineUnknown = 0, // empty, a comment, malformed or refused

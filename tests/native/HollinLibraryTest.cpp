@@ -107,6 +107,12 @@ TEST_F(HollinLibrary, HeldClassObjectsAndProtocolObjectsKeepTheLibraryLoaded) {
     EXPECT_EQ(CanUnloadNow(), S_FALSE);
     locked = classObject();
     locked->LockServer(FALSE);
+    EXPECT_EQ(CanUnloadNow(), S_FALSE) << "the class object is still held";
+    locked->LockServer(FALSE);
+    locked->Release();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE) << "a count below 0 (one unlock too many) keeps it loaded";
+    locked = classObject();
+    locked->LockServer(TRUE);
     locked->Release();
     EXPECT_EQ(CanUnloadNow(), S_OK);
 }

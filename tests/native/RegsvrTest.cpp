@@ -5,7 +5,12 @@
 #include "RegistrationTable.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <memory>
+#include <random>
+#include <thread>
 
 namespace {
 
@@ -97,6 +102,54 @@ TEST_F(Regsvr, SaysWhatWentWrong) {
     EXPECT_NE(failed.err.find("DllRegisterServer in "), std::string::npos) << failed.err;
     EXPECT_NE(failed.err.find("failed: 0x80020009"), std::string::npos) << failed.err;
     EXPECT_EQ(::ReadText(registryFile), "damaged");
+}
+
+// Writers killed at any moment, hundreds of times: the file always reads
+// as a registry, and the next run that completes leaves no temporary file of
+// theirs beside it.
+TEST_F(Regsvr, KilledAtAnyMomentItLeavesAReadableRegistryAndNoTemporaryFiles) {
+    std::string library = CopyOfHollin("lib/hollin.so");
+    // In memory where it can be: every run flushes the file to its disk.
+    std::string folder = temporaryFolder.Path("");
+    char inMemory[] = "/dev/shm/hollin-regsvr-XXXXXX";
+    if (mkdtemp(inMemory) != nullptr) {
+        folder = inMemory;
+        setenv("HOLLIN_REGISTRY", (folder + "/registry.reg").c_str(), 1);
+    }
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Run({library}).exitStatus, 0);
+    auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(
+                       std::chrono::steady_clock::now() - start)
+                       .count();
+    std::mt19937 random(12);
+    for (int i = 0; i < 200; ++i) {
+        ChildProcess run;
+        ASSERT_TRUE(run.Start(i % 2 == 0
+                                  ? std::vector<std::string>{BuildFile("regsvr"), library}
+                                  : std::vector<std::string>{BuildFile("regsvr"), "-u", library}));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % (runTime + 1)));
+        run.Signal(SIGKILL);
+        run.Finish();
+        HKEY key = nullptr;
+        LONG status = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key);
+        ASSERT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << status;
+        if (key != nullptr) {
+            RegCloseKey(key);
+        }
+    }
+    ASSERT_EQ(Run({library}).exitStatus, 0);
+    expectRegistered(library);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.find(".tmp") != std::string::npos) {
+            left.push_back(name);
+        }
+    }
+    EXPECT_TRUE(left.empty()) << left.size() << " temporary files left, such as " << left[0];
+    if (folder != temporaryFolder.Path("")) {
+        std::filesystem::remove_all(folder);
+    }
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -97,6 +98,48 @@ TEST(Kernel32CodePages, TheAnsiCodePageIsWindows1252) {
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xe9\x80", -1, back, 16), 3);
     EXPECT_EQ(back[0], 0x00E9);
     EXPECT_EQ(back[1], 0x20AC);
+}
+
+// UTF-8 both ways, with the answers of the system's own conversion: well-formed
+// text exactly, and malformed input only as replacement characters, never as
+// other characters made of its bytes.
+std::u16string fromUtf8(const std::string& bytes) {
+    WCHAR out[32] = {};
+    int written = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), int(bytes.size()), out, 32);
+    return std::u16string(reinterpret_cast<const char16_t*>(out), size_t(written));
+}
+
+std::string toUtf8(const std::u16string& text) {
+    char out[64] = {};
+    int written = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<LPCWSTR>(text.data()),
+                                      int(text.size()), out, 64, nullptr, nullptr);
+    return std::string(out, size_t(written));
+}
+
+// Whether `text` is one or more U+FFFD followed by `tail`.
+bool replacedThen(const std::u16string& text, const std::u16string& tail) {
+    size_t end = text.size() - std::min(text.size(), tail.size());
+    return end > 0 && text.compare(end, std::u16string::npos, tail) == 0 &&
+           text.find_first_not_of(u'\uFFFD') == end;
+}
+
+TEST(Kernel32CodePages, Utf8WellFormedTextConvertsExactlyBothWays) {
+    const std::string bytes = "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
+    const std::u16string text = u"a\u00e9\u20ac\U0001F600";
+    EXPECT_EQ(fromUtf8(bytes), text) << "two-, three- and four-byte forms; a surrogate pair";
+    EXPECT_EQ(toUtf8(text), bytes);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, bytes.c_str(), -1, nullptr, 0), 6)
+        << "no room asks for the size, with the NUL";
+}
+
+TEST(Kernel32CodePages, MalformedUtf8AndLoneSurrogatesBecomeReplacementCharacters) {
+    EXPECT_TRUE(replacedThen(fromUtf8("\xc0\xafx"), u"x")) << "an overlong '/'";
+    EXPECT_TRUE(replacedThen(fromUtf8("\xe0\x80\xafx"), u"x")) << "an overlong '/' in three bytes";
+    EXPECT_TRUE(replacedThen(fromUtf8("\xe2\x82x"), u"x")) << "a truncated sequence";
+    EXPECT_TRUE(replacedThen(fromUtf8("\xed\xa0\x80x"), u"x")) << "an encoded surrogate";
+    EXPECT_TRUE(replacedThen(fromUtf8("\x80x"), u"x")) << "a lone continuation byte";
+    EXPECT_EQ(toUtf8(u"\xD800x"), "\xef\xbf\xbdx") << "a lone high surrogate";
+    EXPECT_EQ(toUtf8(u"x\xDC00"), "x\xef\xbf\xbd") << "a lone low surrogate";
 }
 
 TEST(Kernel32CodePages, TooSmallAnOutputFails) {

@@ -60,6 +60,17 @@ TEST(LocalFileProtocol, AConnectionThatIsNeverMadeTimesOut) {
     EXPECT_EQ(timed.Reply(), StatusLines(StatusConnectFailed));
 }
 
+TEST(LocalFileProtocol, ARefusedConnectionIsReportedWithoutWaitingOutTheTimeOut) {
+    TimedRequest timed(UrlFor(LoopbackServer::UnusedPort(), "q"), 600000,
+                       WhoisRequest::ReceiveTimeout);
+    ASSERT_EQ(timed.request.Parse(), 1);
+    ASSERT_EQ(timed.request.Start(), 1);
+    EXPECT_TRUE(timed.sink.WaitForCompletion()) << "not after the ten-minute time-out";
+    timed.request.Stop(INFINITE);
+    timed.request.Wait(INFINITE);
+    EXPECT_EQ(timed.Reply(), StatusLines(StatusConnectFailed));
+}
+
 // An outer object that answers only IUnknown itself and counts its references.
 struct Outer : IUnknown {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {

@@ -1,3 +1,4 @@
+#include "toolkit/Record.h"
 #include "toolkit/TextTreeStream.h"
 
 #include "TempDir.h"
@@ -222,13 +223,36 @@ TEST_F(TextTreeStreamTest, GroupsAreNotNestedBeyondTheDepthLimit) {
         while (s.EndGroup()) {
         }
     });
-    std::string beginLines = written.substr(0, written.rfind('\n', written.find('}')) + 1);
-    std::string tooDeep = "{ g:\n" + beginLines + "(int)x=1\n";
+    EXPECT_EQ(written.find("} g;"), written.rfind("{ g:") + 5 + 4 * (TextTreeStream::MaxDepth - 1))
+        << "the refused begin line is not written";
+    std::string beginLines;
+    for (LONG i = 0; i < TextTreeStream::MaxDepth; ++i) {
+        beginLines += "{ g:\n";
+    }
+    std::string tooDeep = beginLines + "{ g:\n(int)x=1\n{ h:\n} h;\n} g;\n(int)y=2\n";
     std::vector<LONG> kinds = Kinds(tooDeep);
     EXPECT_EQ(kinds[TextTreeStream::MaxDepth - 1], LineGroupBegin);
-    EXPECT_EQ(kinds[TextTreeStream::MaxDepth], LineUnknown);
-    EXPECT_EQ(kinds.back(), LineInt);
+    EXPECT_EQ(std::vector<LONG>(kinds.begin() + TextTreeStream::MaxDepth, kinds.end()),
+              (std::vector<LONG>{0, 0, 0, 0, 0, LineInt}))
+        << "the refused group is left out up to its end line, nested groups with it";
     EXPECT_EQ(reader->GetDepth(), TextTreeStream::MaxDepth);
+    EXPECT_TRUE(reader->RefusedTooDeep());
+}
+
+TEST_F(TextTreeStreamTest, NamesNoEndLineCouldCloseBeginNothing) {
+    EXPECT_EQ(Kinds("{ a;b\n(int)x=1\n} a;b;\n[ c;\n1\n(int)y=2\n"),
+              (std::vector<LONG>{0, LineInt, 0, 0, LineData, LineInt}));
+}
+
+TEST_F(TextTreeStreamTest, TheBytesOfARefusedArrayAreNotWritten) {
+    EXPECT_EQ(Written([](TextTreeStream& s) {
+                  Record record("bad:name");
+                  const BYTE bytes[] = {0x0A, 0xFF};
+                  record.AddBytes(nullptr, bytes, 2);
+                  record.WriteTo(&s);
+                  EXPECT_EQ(s.WriteBytes(bytes, 2), 0) << "no array is open";
+              }),
+              "");
 }
 
 TEST_F(TextTreeStreamTest, ReadsAndCountsTheBytesOfAnArray) {

@@ -184,7 +184,12 @@ void Connection::Answer(const Received& received, const CannedReplies& replies) 
         CloseWithReset();
         return;
     }
-    if (behaviour == "drip") {
+    const std::string slow = "slow ";
+    if (behaviour.compare(0, slow.size(), slow) == 0) {
+        if (Pause(SlowReplyDelayMs)) {
+            SendAll(replies.ReplyFor(TrimQuery(queryLine).substr(slow.size())));
+        }
+    } else if (behaviour == "drip") {
         Drip();
     } else if (behaviour == "large") {
         SendAll(LargeReply());

@@ -31,6 +31,8 @@ const int QueryTimeLimitMs = 5000;
 const int SendTimeLimitMs = 5000;
 // After the reply, how long the client may take to close its side.
 const int ClosingTimeLimitMs = 2000;
+// "slow QUERY" answers as QUERY would, this long after the query came.
+const int SlowReplyDelayMs = 100;
 // The reset behaviour waits this long between its bytes and the reset, so
 // that the bytes are on the wire before the reset discards what is unsent.
 const int ResetDelayMs = 100;

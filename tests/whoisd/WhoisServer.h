@@ -12,6 +12,7 @@
 //   large     sends LargeReply(), twice the 64 KiB a page holds
 //   drip      sends DripReply() a line at a time, DripPauseMs apart
 //   hostile   sends HostileReply
+//   slow Q    waits SlowReplyDelayMs, then answers as Q would
 // A client that sends nothing for the idle time gets NoQueryReply; any other
 // query gets its canned reply or the no-match text.
 #pragma once
