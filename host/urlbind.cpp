@@ -163,7 +163,8 @@ int parseArguments(int argc, char** argv, Options& options) {
         return commandline::UsageError(Program, optind == argc ? "no URL given" : "one URL only");
     }
     options.url = argv[optind];
-    options.urlIndex = int(std::find(original.begin(), original.end(), options.url) - original.begin());
+    options.urlIndex =
+        int(std::find(original.begin(), original.end(), options.url) - original.begin());
     return -1;
 }
 
