@@ -4,7 +4,6 @@
 // Divisions, in order:
 //   - the thread object: what a thread handle stands for, and the routine
 //     every thread starts in
-//   - idle threads: POSIX threads kept for the next routine
 //   - creating: CreateThread
 //   - the running thread: exit codes, suspending and resuming, ending by
 //     force
@@ -34,10 +33,8 @@
 #include <pthread.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <new>
-#include <vector>
 
 // --- the thread object ---------------------------------------------------------------------------
 
@@ -65,8 +62,8 @@ struct ThreadObject : KernelObject {
 
 // Waits until the thread is resumed (or cancelled), runs its routine, and
 // records the exit code.
-void runThread(ThreadObject* thread) {
-    SetLastError(0); // as in a new thread, whatever the last routine left
+void* threadMain(void* argument) {
+    auto* thread = static_cast<ThreadObject*>(argument);
     bool run = false;
     {
         std::unique_lock<std::mutex> guard(thread->lock);
@@ -85,114 +82,6 @@ void runThread(ThreadObject* thread) {
         thread->changed.notify_all();
     }
     ReleaseObject(thread);
-}
-
-// --- idle threads --------------------------------------------------------------------------------
-//
-// Starting a POSIX thread costs far more than the short routines the system
-// runs on one (a whois exchange on loopback takes a fraction of it): the
-// system calls, a stack whose pages fault in afresh, and at the end the
-// release of those pages. So a thread whose routine has returned stays idle
-// for a while, and the next CreateThread hands it the new thread object
-// instead of starting a POSIX thread. Each handle still stands for one run of
-// one routine, ended when that routine returns.
-
-const size_t MostIdleThreads = 64;
-const auto IdleTime = std::chrono::seconds(2);
-
-class IdleThreads {
-public:
-    IdleThreads() {
-        pthread_atfork([] { Pool().lock.lock(); }, [] { Pool().lock.unlock(); },
-                       [] {
-                           // Only the forking thread goes on in the child.
-                           Pool().idle.clear();
-                           Pool().lock.unlock();
-                       });
-    }
-
-    // The pool lives as long as the process: a thread may finish its routine
-    // while the process exits, after every static destructor has run.
-    static IdleThreads& Pool() {
-        static auto* threads = new IdleThreads;
-        return *threads;
-    }
-
-    // Gives `thread` to an idle thread; false when none is idle.
-    bool HandOver(ThreadObject* thread) {
-        std::lock_guard<std::mutex> guard(lock);
-        if (idle.empty()) {
-            return false;
-        }
-        Slot* slot = idle.back();
-        idle.pop_back();
-        slot->next = thread;
-        slot->changed.notify_one();
-        return true;
-    }
-
-    // Called by a thread whose routine has returned: the next thread object it
-    // is handed, or null when none came in time or the pool is closing.
-    ThreadObject* WaitForNext() {
-        Slot slot;
-        std::unique_lock<std::mutex> guard(lock);
-        if (closing || idle.size() >= MostIdleThreads) {
-            return nullptr;
-        }
-        idle.push_back(&slot);
-        slot.changed.wait_for(guard, IdleTime, [&] { return slot.next != nullptr || closing; });
-        if (slot.next == nullptr) {
-            idle.erase(std::find(idle.begin(), idle.end(), &slot));
-            drained.notify_all();
-        }
-        return slot.next;
-    }
-
-    // Sends the idle threads on their way and waits until they have left this
-    // module's code but for their last few instructions, as a thread that
-    // ends does; for the module's unloading.
-    void Close() {
-        std::unique_lock<std::mutex> guard(lock);
-        closing = true;
-        for (Slot* slot : idle) {
-            slot->changed.notify_one();
-        }
-        drained.wait(guard, [this] { return idle.empty(); });
-    }
-
-private:
-    struct Slot {
-        ThreadObject* next = nullptr;
-        std::condition_variable changed;
-    };
-
-    std::mutex lock;
-    std::condition_variable drained;
-    std::vector<Slot*> idle;
-    bool closing = false;
-};
-
-// Closes the pool when the module is unloaded or the process ends.
-struct IdleThreadsCloser {
-    IdleThreadsCloser() = default;
-    IdleThreadsCloser(const IdleThreadsCloser&) = delete;
-    IdleThreadsCloser& operator=(const IdleThreadsCloser&) = delete;
-    ~IdleThreadsCloser() { IdleThreads::Pool().Close(); }
-} idleThreadsCloser;
-
-// A thread of its own stack size runs its routine and ends.
-void* threadMain(void* argument) {
-    runThread(static_cast<ThreadObject*>(argument));
-    return nullptr;
-}
-
-// A thread of the default stack size stays idle after its routine, for the
-// next one.
-void* idlingThreadMain(void* argument) {
-    auto* thread = static_cast<ThreadObject*>(argument);
-    do {
-        runThread(thread);
-    } while ((thread = IdleThreads::Pool().WaitForNext()) != nullptr);
     return nullptr;
 }
 
@@ -214,31 +103,27 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
     thread->id = nextThreadId.fetch_add(1);
     thread->suspendCount = (creationFlags & CREATE_SUSPENDED) ? 1 : 0;
 
-    if (RegisterHandle(thread) == nullptr) {
-        delete thread;
-        return Fail(DWORD(ERROR_NOT_ENOUGH_MEMORY), HANDLE(nullptr));
-    }
-    if (threadId != nullptr) {
-        *threadId = thread->id;
-    }
-    // An idle thread of the default stack size takes the routine at once.
-    if (stackSize == 0 && IdleThreads::Pool().HandOver(thread)) {
-        return thread;
-    }
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     if (stackSize != 0) {
         pthread_attr_setstacksize(&attributes, std::max<SIZE_T>(stackSize, PTHREAD_STACK_MIN));
     }
+    if (RegisterHandle(thread) == nullptr) {
+        pthread_attr_destroy(&attributes);
+        delete thread;
+        return Fail(DWORD(ERROR_NOT_ENOUGH_MEMORY), HANDLE(nullptr));
+    }
     pthread_t posixThread;
-    int failed = pthread_create(&posixThread, &attributes,
-                                stackSize == 0 ? idlingThreadMain : threadMain, thread);
+    int failed = pthread_create(&posixThread, &attributes, threadMain, thread);
     pthread_attr_destroy(&attributes);
     if (failed != 0) {
         UnregisterHandle(thread);
         delete thread;
         return Fail(DWORD(ERROR_NOT_ENOUGH_MEMORY), HANDLE(nullptr));
+    }
+    if (threadId != nullptr) {
+        *threadId = thread->id;
     }
     return thread;
 }
