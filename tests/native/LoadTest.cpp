@@ -74,8 +74,33 @@ void runRound(WORD port, int round) {
     }
 }
 
+// One request first: threads the runtime starts once, at the first thread
+// or socket of the process (a sanitizer's own, for one), belong to the
+// count a round must return to, and are not left behind by the requests.
+int threadsAfterOneRequest() {
+    whoisd::WhoisServer server;
+    std::string error;
+    EXPECT_TRUE(server.Start(0, error)) << error;
+    {
+        Browser browser(maker);
+        EXPECT_EQ(browser.Start(UrlFor(server.port(), "warm-up")), S_OK);
+        EXPECT_TRUE(browser.sink.WaitForCompletion(120000));
+    }
+    EXPECT_TRUE(WaitUntilIdle(maker));
+    server.Stop();
+    int count = threadCount();
+    for (int settled = 0; settled < 20; ++settled) { // 200 ms without change
+        Sleep(10);
+        if (threadCount() != count) {
+            count = threadCount();
+            settled = 0;
+        }
+    }
+    return count;
+}
+
 TEST(Load, ManyRequestsAtOnceEachGetTheirOwnPageAndLeaveNothingBehind) {
-    const int threadsBefore = threadCount();
+    const int threadsBefore = threadsAfterOneRequest();
     long afterFirstRound = 0;
     for (int round = 1; round <= 2; ++round) {
         whoisd::WhoisServer server;
