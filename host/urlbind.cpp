@@ -13,6 +13,7 @@
 
 #include "CommandLine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
