@@ -94,8 +94,24 @@ check() {
         echo "FAILED  $description"
     fi
 }
+# A check of what is known not to work yet: it runs and its answer is shown,
+# but a failure is reported as an open gap, not as a failure of the run.
+known_gap() {
+    local description=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok      $description"
+    else
+        gaps=$((gaps + 1))
+        echo "GAP     $description (known not to hold yet)"
+    fi
+}
 checks_passed() {
     echo
     echo "$1: $passed passed, $failed failed"
+    if [ "${gaps:-0}" -ne 0 ]; then
+        echo "$1: ${gaps} known gap(s) still open"
+    fi
     [ "$failed" -eq 0 ]
 }
