@@ -56,3 +56,6 @@ int WINAPI RuntimeIdnToAscii(DWORD flags, LPCWSTR unicode, int unicodeCount, LPW
 #define WIDE_TEXT(s) u##s
 
 #endif
+
+// Both builds: one HTTP GET (WinHTTP or libcurl underneath).
+#include "platform/http.h"
