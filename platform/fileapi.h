@@ -34,6 +34,10 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIB
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE file);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+// No backup is made (`backup` must be null); `flags`, `exclude` and
+// `reserved` are ignored.
+BOOL ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags, LPVOID exclude,
+                  LPVOID reserved);
 BOOL DeleteFileA(LPCSTR path);
 
 // --- the stand-ins only --------------------------------------------------------------------------

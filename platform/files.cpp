@@ -5,7 +5,7 @@
 //   - errors: errno as the Windows error codes
 //   - creating: CreateFileA
 //   - writing: WriteFile and FlushFileBuffers
-//   - moving and deleting: MoveFileExA and DeleteFileA
+//   - moving and deleting: MoveFileExA, ReplaceFileA and DeleteFileA
 //
 // Where this differs from Windows, and why:
 // - Sharing modes are not enforced: POSIX has no mandatory locks for them.
@@ -15,7 +15,10 @@
 //   here uses.
 // - MoveFileExA moves within one file system only (rename(2)), as
 //   MOVEFILE_COPY_ALLOWED is not offered, and replaces nothing but files and
-//   links (not a device such as /dev/full).
+//   links (not a device such as /dev/full). ReplaceFileA keeps the replaced
+//   file's permission bits (Windows keeps its attributes and access rights)
+//   and makes no backup; it flushes the move to the disk, as MoveFileExA
+//   does with MOVEFILE_WRITE_THROUGH.
 #include "platform/fileapi.h"
 #include "platform/handletable.h"
 #include "platform/lasterror.h"
@@ -184,6 +187,29 @@ BOOL FlushFileBuffers(HANDLE file) {
 
 // --- moving and deleting -------------------------------------------------------------------------
 
+namespace {
+
+// The move is on the disk once the folder that holds the new name is.
+BOOL syncFolderOf(const std::string& path) {
+    std::string folder = folderOf(path);
+    int fd = systemcalls::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool synced = fd >= 0 && systemcalls::Sync(fd, folder.c_str());
+    int error = errno;
+    if (fd >= 0) {
+        close(fd);
+    }
+    errno = error;
+    return synced ? TRUE : failWithErrno(FALSE);
+}
+
+// Only a file (or a link) is replaced, as on Windows: not a folder, and not
+// a device, which a file put in its place would destroy.
+bool replaceable(const struct stat& info) {
+    return S_ISREG(info.st_mode) || S_ISLNK(info.st_mode);
+}
+
+} // namespace
+
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if (from == nullptr || to == nullptr) {
         return Fail(DWORD(ERROR_INVALID_PARAMETER), FALSE);
@@ -193,9 +219,7 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
         if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
             return Fail(DWORD(ERROR_ALREADY_EXISTS), FALSE);
         }
-        // Only a file (or a link) is replaced, as on Windows: not a folder,
-        // and not a device, which a file put in its place would destroy.
-        if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
+        if (!replaceable(info)) {
             return Fail(DWORD(ERROR_ACCESS_DENIED), FALSE);
         }
     }
@@ -205,18 +229,32 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if ((flags & MOVEFILE_WRITE_THROUGH) == 0) {
         return TRUE;
     }
-    // The move is on the disk once the folder that holds the new name is.
-    return Guarded(FALSE, [to]() {
-        std::string folder = folderOf(to);
-        int fd = systemcalls::Open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        bool synced = fd >= 0 && systemcalls::Sync(fd, folder.c_str());
-        int error = errno;
-        if (fd >= 0) {
-            close(fd);
-        }
-        errno = error;
-        return synced ? TRUE : failWithErrno(FALSE);
-    });
+    return Guarded(FALSE, [to]() { return syncFolderOf(to); });
+}
+
+BOOL ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD, LPVOID, LPVOID) {
+    if (replaced == nullptr || replacement == nullptr) {
+        return Fail(DWORD(ERROR_INVALID_PARAMETER), FALSE);
+    }
+    if (backup != nullptr) {
+        return Fail(DWORD(ERROR_NOT_SUPPORTED), FALSE);
+    }
+    struct stat info {};
+    if (stat(replaced, &info) != 0) {
+        return failWithErrno(FALSE);
+    }
+    if (!replaceable(info)) {
+        return Fail(DWORD(ERROR_ACCESS_DENIED), FALSE);
+    }
+    // The replaced file's permissions stay with its name, as its attributes
+    // and access rights do on Windows.
+    if (chmod(replacement, info.st_mode & 07777) != 0) {
+        return failWithErrno(FALSE);
+    }
+    if (!systemcalls::Rename(replacement, replaced)) {
+        return failWithErrno(FALSE);
+    }
+    return Guarded(FALSE, [replaced]() { return syncFolderOf(replaced); });
 }
 
 BOOL DeleteFileA(LPCSTR path) {

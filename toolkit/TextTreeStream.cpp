@@ -251,8 +251,7 @@ LONG TextTreeStream::FinishFile() {
     bool written = !writeFailed && WritePending() && FlushFileBuffers(output);
     written = CloseHandle(output) && written;
     output = INVALID_HANDLE_VALUE;
-    written = written && MoveFileExA(temporaryPath, outputPath,
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    written = written && MoveIntoPlace();
     if (!written) {
         DWORD error = GetLastError(); // the failure, not the clean-up, is what counts
         DeleteFileA(temporaryPath);
@@ -260,6 +259,16 @@ LONG TextTreeStream::FinishFile() {
         writeFailed = true;
     }
     return written && !refusedLine ? 1 : 0;
+}
+
+// Replacing a file keeps its attributes and access rights; a new one is
+// moved into place.
+bool TextTreeStream::MoveIntoPlace() const {
+    if (ReplaceFileA(outputPath, temporaryPath, nullptr, 0, nullptr, nullptr)) {
+        return true;
+    }
+    return GetLastError() == ERROR_FILE_NOT_FOUND &&
+           MoveFileExA(temporaryPath, outputPath, MOVEFILE_WRITE_THROUGH);
 }
 
 bool TextTreeStream::CanWrite() const {

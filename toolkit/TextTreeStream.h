@@ -129,6 +129,7 @@ private:
     // Moves the temporary file over the file when all went well, or deletes
     // it; 1 when the file now holds what was written.
     LONG FinishFile();
+    bool MoveIntoPlace() const;
     LONG WriteValueLine(LPCSTR type, LPCSTR name, LPCSTR index, LPCSTR valueText);
     template <typename Number>
     LONG WriteNumberLine(LPCSTR type, LPCSTR name, Number value, void (*format)(Number, LPSTR),

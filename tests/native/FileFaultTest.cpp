@@ -106,14 +106,24 @@ TEST_F(TreeFileFaults, AFailedSaveLeavesThePreviousFileAndSaysWhichCallFailed) {
     EXPECT_EQ(loaded.FolderByName("lost")->GetCount(), 5000);
 }
 
-TEST_F(TreeFileFaults, WhatIsNoFileIsNotReplaced) {
+TEST_F(TreeFileFaults, ASaveKeepsTheFilesPermissionsAndReplacesNoPipe) {
+    const std::string path = dir.Path("private.txt");
+    WriteBytes(path, "(int)a=1\n");
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    Folder folder(path.c_str());
+    folder.SetFileBacked(1);
+    folder.AddInt("b", 2, nullptr);
+    ASSERT_EQ(folder.Save(), 1);
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+
     const std::string pipe = dir.Path("pipe");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-    Folder folder(pipe.c_str());
-    folder.SetFileBacked(1);
-    folder.AddInt("a", 1, nullptr);
-    EXPECT_EQ(folder.Save(), 0);
-    struct stat info {};
+    Folder onPipe(pipe.c_str());
+    onPipe.SetFileBacked(1);
+    onPipe.AddInt("a", 1, nullptr);
+    EXPECT_EQ(onPipe.Save(), 0);
     ASSERT_EQ(stat(pipe.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "a device or pipe is not replaced by a file";
     EXPECT_FALSE(temporaryFileBeside(pipe));
