@@ -32,7 +32,8 @@ const char Usage[] =
     "Exit status:\n"
     "  0  the export answered S_OK\n"
     "  1  the library cannot be loaded, lacks the export, or the export failed\n"
-    "     (its result code is printed)\n"
+    "     (its result code is printed and, when a file call on the registry\n"
+    "     failed, which call on which path and why)\n"
     "  2  bad usage\n";
 
 const char Program[] = "regsvr";

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 
 // --- injected failures ---------------------------------------------------------------------------
 
@@ -81,9 +82,19 @@ struct FileFailureRecord {
     char text[2048] = "";
 };
 
+namespace {
+
+// Constant-initialised and with nothing to destroy, so that it serves every
+// thread until the process ends, and a library unloaded leaves nothing
+// behind.
+FileFailureRecord ownRecord;
+static_assert(std::is_trivially_destructible<FileFailureRecord>::value,
+              "the record outlives static destruction");
+
+} // namespace
+
 extern "C" FileFailureRecord* HollinFileFailureRecord() {
-    static auto* record = new FileFailureRecord; // never freed: used until the process ends
-    return record;
+    return &ownRecord;
 }
 
 namespace {

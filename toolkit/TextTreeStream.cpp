@@ -286,7 +286,9 @@ bool TextTreeStream::Emit(const char* text, size_t length) {
     if (file != nullptr) {
         return std::fwrite(text, 1, length, file) == length;
     }
-    if (pendingSize + length > PendingCapacity && !WritePending()) {
+    // After a failed write the temporary file is given up: nothing more
+    // goes to it.
+    if (writeFailed || (pendingSize + length > PendingCapacity && !WritePending())) {
         return false;
     }
     std::memcpy(pending + pendingSize, text, length);
