@@ -1,6 +1,7 @@
 // One HTTP GET over libcurl: the native transport of platform/http.h.
 //
 // Divisions, in order:
+//   - libcurl, loaded at the first fetch
 //   - the headers kept from the response: Location and Content-Type
 //   - the transfer: one easy handle driven through a multi handle in slices,
 //     each of which looks at the stop event and the server's silence
@@ -17,14 +18,109 @@
 //   directly.
 // - A time-out of 0 means none: libcurl's own default for connecting, no
 //   limit on silence (the stop event still ends the wait).
+// - libcurl is loaded at the first fetch, as WinHTTP is looked up at run
+//   time: with OpenSSL and its other libraries it would add milliseconds to
+//   every process that loads the handler, and most pages never ask RDAP.
+//   Where it cannot be loaded, the fetch answers HttpUnavailable, as where
+//   WinHTTP is missing.
 #include "platform/httpresponse.h"
 
 #include <curl/curl.h>
+
+#include <dlfcn.h>
 
 #include <chrono>
 #include <cstring>
 #include <new>
 #include <string>
+
+// --- libcurl, loaded at the first fetch ----------------------------------------------------------
+
+namespace {
+
+// The libcurl calls this file makes, found in the library once loaded.
+struct CurlApi {
+    CURLcode (*globalInit)(long flags);
+    CURL* (*easyInit)();
+    void (*easyCleanup)(CURL* easy);
+    CURLcode (*easySetopt)(CURL* easy, CURLoption option, ...);
+    CURLcode (*easyGetinfo)(CURL* easy, CURLINFO info, ...);
+    CURLM* (*multiInit)();
+    CURLMcode (*multiCleanup)(CURLM* multi);
+    CURLMcode (*multiAddHandle)(CURLM* multi, CURL* easy);
+    CURLMcode (*multiRemoveHandle)(CURLM* multi, CURL* easy);
+    CURLMcode (*multiPerform)(CURLM* multi, int* running);
+    CURLMcode (*multiPoll)(CURLM* multi, curl_waitfd* extra, unsigned count, int timeout,
+                           int* ready);
+    CURLMsg* (*multiInfoRead)(CURLM* multi, int* left);
+    curl_slist* (*slistAppend)(curl_slist* list, const char* text);
+    void (*slistFreeAll)(curl_slist* list);
+    int (*strnequal)(const char* a, const char* b, size_t length);
+};
+
+template <typename Function> bool find(void* library, const char* name, Function& function) {
+    // Through a pointer to a function of no parameters, which may be cast to
+    // any function pointer type.
+    function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(dlsym(library, name)));
+    return function != nullptr;
+}
+
+// libcurl, once loaded and started; it stays loaded as long as this module.
+class LoadedCurl {
+public:
+    LoadedCurl() : library(dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL)) {
+        if (library == nullptr) {
+            return;
+        }
+        CurlApi& a = api;
+        bool found = find(library, "curl_global_init", a.globalInit) &&
+                     find(library, "curl_easy_init", a.easyInit) &&
+                     find(library, "curl_easy_cleanup", a.easyCleanup) &&
+                     find(library, "curl_easy_setopt", a.easySetopt) &&
+                     find(library, "curl_easy_getinfo", a.easyGetinfo) &&
+                     find(library, "curl_multi_init", a.multiInit) &&
+                     find(library, "curl_multi_cleanup", a.multiCleanup) &&
+                     find(library, "curl_multi_add_handle", a.multiAddHandle) &&
+                     find(library, "curl_multi_remove_handle", a.multiRemoveHandle) &&
+                     find(library, "curl_multi_perform", a.multiPerform) &&
+                     find(library, "curl_multi_poll", a.multiPoll) &&
+                     find(library, "curl_multi_info_read", a.multiInfoRead) &&
+                     find(library, "curl_slist_append", a.slistAppend) &&
+                     find(library, "curl_slist_free_all", a.slistFreeAll) &&
+                     find(library, "curl_strnequal", a.strnequal);
+        // Once for the process, before the first handle: curl_easy_init
+        // would otherwise do it itself, unsafely when two threads fetch at
+        // once.
+        started = found && a.globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    }
+    ~LoadedCurl() {
+        if (library != nullptr) {
+            dlclose(library);
+        }
+    }
+    LoadedCurl(const LoadedCurl&) = delete;
+    LoadedCurl& operator=(const LoadedCurl&) = delete;
+
+    // The calls, or null when libcurl could not be loaded or started.
+    const CurlApi* Api() const { return started ? &api : nullptr; }
+
+private:
+    void* library;
+    CurlApi api = {};
+    bool started = false;
+};
+
+const CurlApi* curlApi() {
+    static const LoadedCurl Loaded;
+    return Loaded.Api();
+}
+
+// The calls, once the fetch has found libcurl loaded.
+const CurlApi& curl() {
+    return *curlApi();
+}
+
+} // namespace
 
 // --- the headers kept from the response ----------------------------------------------------------
 
@@ -33,7 +129,7 @@ namespace {
 bool startsWithName(const std::string& line, const char* name) {
     size_t length = std::strlen(name);
     return line.size() > length && line[length] == ':' &&
-           curl_strnequal(line.c_str(), name, length) != 0;
+           curl().strnequal(line.c_str(), name, length) != 0;
 }
 
 // The value of a header line "Name: value\r\n", without the spaces around it.
@@ -100,18 +196,18 @@ size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
 // Owns the handles of one fetch.
 class CurlFetch {
 public:
-    CurlFetch() : easy(curl_easy_init()), multi(curl_multi_init()) {}
+    CurlFetch() : easy(curl().easyInit()), multi(curl().multiInit()) {}
     ~CurlFetch() {
         if (multi != nullptr && easy != nullptr && added) {
-            curl_multi_remove_handle(multi, easy);
+            curl().multiRemoveHandle(multi, easy);
         }
         if (easy != nullptr) {
-            curl_easy_cleanup(easy);
+            curl().easyCleanup(easy);
         }
         if (multi != nullptr) {
-            curl_multi_cleanup(multi);
+            curl().multiCleanup(multi);
         }
-        curl_slist_free_all(headers);
+        curl().slistFreeAll(headers);
     }
     CurlFetch(const CurlFetch&) = delete;
     CurlFetch& operator=(const CurlFetch&) = delete;
@@ -132,27 +228,27 @@ bool setOptions(CurlFetch& fetch, const HttpGetRequest& request, Transfer& trans
     // one makes it send none.
     acceptLine = std::string("Accept:") + (request.accept != nullptr ? " " : "");
     acceptLine += request.accept != nullptr ? request.accept : "";
-    fetch.headers = curl_slist_append(nullptr, acceptLine.c_str());
+    fetch.headers = curl().slistAppend(nullptr, acceptLine.c_str());
     if (fetch.headers == nullptr) {
         return false;
     }
-    bool set = curl_easy_setopt(easy, CURLOPT_URL, request.url) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_NOPROXY, LoopbackHosts) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_USERAGENT, "hollin") == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_HTTPHEADER, fetch.headers) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeout)) ==
+    bool set = curl().easySetopt(easy, CURLOPT_URL, request.url) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_NOPROXY, LoopbackHosts) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_USERAGENT, "hollin") == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_HTTPHEADER, fetch.headers) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeout)) ==
                    CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer) == CURLE_OK;
+               curl().easySetopt(easy, CURLOPT_WRITEFUNCTION, receiveBody) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_HEADERDATA, &transfer) == CURLE_OK;
     if (set && request.caFile != nullptr) {
-        set = curl_easy_setopt(easy, CURLOPT_CAINFO, request.caFile) == CURLE_OK;
+        set = curl().easySetopt(easy, CURLOPT_CAINFO, request.caFile) == CURLE_OK;
     }
     return set;
 }
@@ -162,7 +258,7 @@ bool setOptions(CurlFetch& fetch, const HttpGetRequest& request, Transfer& trans
 bool connected(CURL* easy, bool secure) {
     curl_off_t since = 0;
     CURLINFO info = secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T;
-    return curl_easy_getinfo(easy, info, &since) == CURLE_OK && since > 0;
+    return curl().easyGetinfo(easy, info, &since) == CURLE_OK && since > 0;
 }
 
 bool stopRequested(HANDLE stopEvent) {
@@ -202,7 +298,7 @@ HttpOutcome outcomeOf(CURLcode code, const Transfer& transfer) {
 // been silent for longer than the receive time-out.
 HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfer& transfer,
                         HttpResponse& response) {
-    if (curl_multi_add_handle(fetch.multi, fetch.easy) != CURLM_OK) {
+    if (curl().multiAddHandle(fetch.multi, fetch.easy) != CURLM_OK) {
         SetHttpFailedCall(response, "curl_multi_add_handle");
         return HttpFailed;
     }
@@ -214,7 +310,7 @@ HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfe
             return HttpStopped;
         }
         int running = 0;
-        CURLMcode step = curl_multi_perform(fetch.multi, &running);
+        CURLMcode step = curl().multiPerform(fetch.multi, &running);
         if (step != CURLM_OK) {
             response.systemError = DWORD(step);
             SetHttpFailedCall(response, "curl_multi_perform");
@@ -233,7 +329,7 @@ HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfe
             SetHttpFailedCall(response, "curl_multi_perform");
             return HttpTimedOut;
         }
-        step = curl_multi_poll(fetch.multi, nullptr, 0, SliceMilliseconds, nullptr);
+        step = curl().multiPoll(fetch.multi, nullptr, 0, SliceMilliseconds, nullptr);
         if (step != CURLM_OK) {
             response.systemError = DWORD(step);
             SetHttpFailedCall(response, "curl_multi_poll");
@@ -241,7 +337,7 @@ HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfe
         }
     }
     int left = 0;
-    CURLMsg* message = curl_multi_info_read(fetch.multi, &left);
+    CURLMsg* message = curl().multiInfoRead(fetch.multi, &left);
     CURLcode code = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result
                                                                        : CURLE_RECV_ERROR;
     if (code != CURLE_OK) {
@@ -256,12 +352,8 @@ HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfe
 // --- the fetch -----------------------------------------------------------------------------------
 
 HttpOutcome HttpTransportFetch(const HttpGetRequest& request, HttpResponse& response) {
-    // Once for the process, before the first handle: curl_easy_init would
-    // otherwise do it itself, unsafely when two threads fetch at once.
-    static const CURLcode Started = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (Started != CURLE_OK) {
-        response.systemError = DWORD(Started);
-        SetHttpFailedCall(response, "curl_global_init");
+    if (curlApi() == nullptr) {
+        SetHttpFailedCall(response, "dlopen(libcurl.so.4)");
         return HttpUnavailable;
     }
     CurlFetch handles;
@@ -284,7 +376,7 @@ HttpOutcome HttpTransportFetch(const HttpGetRequest& request, HttpResponse& resp
         return outcome;
     }
     long status = 0;
-    if (curl_easy_getinfo(handles.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+    if (curl().easyGetinfo(handles.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
         transfer.gathered.status = DWORD(status);
     }
     return KeepHttpResponse(transfer.gathered, response) ? outcome : HttpFailed;
