@@ -1,11 +1,11 @@
 // One HTTP GET over libcurl: the native transport of platform/http.h.
 //
 // Divisions, in order:
-//   - the response: clearing, freeing, and the headers kept from it
+//   - the headers kept from the response: Location and Content-Type
 //   - the transfer: one easy handle driven through a multi handle in slices,
 //     each of which looks at the stop event and the server's silence
 //   - outcomes: libcurl's result codes as HttpOutcome
-//   - HttpFetch and HttpFreeResponse
+//   - the fetch
 //
 // Where this differs from WinHTTP, and why:
 // - `caFile` names the PEM file of the authorities to trust; without it,
@@ -17,38 +17,18 @@
 //   directly.
 // - A time-out of 0 means none: libcurl's own default for connecting, no
 //   limit on silence (the stop event still ends the wait).
-#include "platform/winapi.h"
+#include "platform/httpresponse.h"
 
 #include <curl/curl.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
-#include <vector>
 
-// --- the response --------------------------------------------------------------------------------
+// --- the headers kept from the response ----------------------------------------------------------
 
 namespace {
-
-void clearResponse(HttpResponse& response) {
-    response = HttpResponse{};
-}
-
-// A NUL-ended copy in memory HttpFreeResponse frees, or null.
-char* copyText(const std::string& text) {
-    auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
-    if (copy != nullptr) {
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    }
-    return copy;
-}
-
-void setFailedCall(HttpResponse& response, const char* call) {
-    std::strncpy(response.failedCall, call, sizeof response.failedCall - 1);
-    response.failedCall[sizeof response.failedCall - 1] = '\0';
-}
 
 bool startsWithName(const std::string& line, const char* name) {
     size_t length = std::strlen(name);
@@ -77,14 +57,8 @@ constexpr long SliceMilliseconds = 50;
 
 // What the callbacks gather while libcurl runs.
 struct Transfer {
-    DWORD maxBody = 0;
-    std::vector<unsigned char> body;
-    bool bodyTooLarge = false;
+    HttpGathered gathered;
     bool outOfMemory = false;
-    std::string location;
-    bool hasLocation = false;
-    std::string contentType;
-    bool hasContentType = false;
     Clock::time_point lastHeard = Clock::now();
 };
 
@@ -92,20 +66,14 @@ size_t receiveBody(char* data, size_t size, size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     size_t length = size * count;
     transfer->lastHeard = Clock::now();
-    size_t room = transfer->maxBody - transfer->body.size();
-    size_t taken = length < room ? length : room;
     try {
-        transfer->body.insert(transfer->body.end(), data, data + taken);
+        // Taking less than was given makes libcurl end the transfer with a
+        // write error.
+        return transfer->gathered.AppendBody(data, length) ? length : 0;
     } catch (const std::bad_alloc&) {
         transfer->outOfMemory = true;
         return 0;
     }
-    if (taken < length) {
-        // Stopping here makes libcurl end the transfer with a write error.
-        transfer->bodyTooLarge = true;
-        return 0;
-    }
-    return length;
 }
 
 size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
@@ -114,12 +82,13 @@ size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
     transfer->lastHeard = Clock::now();
     try {
         std::string line(data, length);
+        HttpGathered& gathered = transfer->gathered;
         if (startsWithName(line, "Location")) {
-            transfer->location = headerValue(line, std::strlen("Location"));
-            transfer->hasLocation = true;
+            gathered.location = headerValue(line, std::strlen("Location"));
+            gathered.hasLocation = true;
         } else if (startsWithName(line, "Content-Type")) {
-            transfer->contentType = headerValue(line, std::strlen("Content-Type"));
-            transfer->hasContentType = true;
+            gathered.contentType = headerValue(line, std::strlen("Content-Type"));
+            gathered.hasContentType = true;
         }
     } catch (const std::bad_alloc&) {
         transfer->outOfMemory = true;
@@ -223,7 +192,7 @@ HttpOutcome outcomeOf(CURLcode code, const Transfer& transfer) {
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
         return HttpTlsFailed;
     case CURLE_WRITE_ERROR:
-        return transfer.bodyTooLarge ? HttpBodyTooLarge : HttpFailed;
+        return transfer.gathered.bodyTooLarge ? HttpBodyTooLarge : HttpFailed;
     default:
         return HttpFailed;
     }
@@ -234,7 +203,7 @@ HttpOutcome outcomeOf(CURLcode code, const Transfer& transfer) {
 HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfer& transfer,
                         HttpResponse& response) {
     if (curl_multi_add_handle(fetch.multi, fetch.easy) != CURLM_OK) {
-        setFailedCall(response, "curl_multi_add_handle");
+        SetHttpFailedCall(response, "curl_multi_add_handle");
         return HttpFailed;
     }
     fetch.added = true;
@@ -248,7 +217,7 @@ HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfe
         CURLMcode step = curl_multi_perform(fetch.multi, &running);
         if (step != CURLM_OK) {
             response.systemError = DWORD(step);
-            setFailedCall(response, "curl_multi_perform");
+            SetHttpFailedCall(response, "curl_multi_perform");
             return HttpFailed;
         }
         if (running == 0) {
@@ -261,13 +230,13 @@ HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfe
         if (heardSinceConnecting && request.receiveTimeout != 0 &&
             Clock::now() - transfer.lastHeard > std::chrono::milliseconds(request.receiveTimeout)) {
             response.systemError = DWORD(CURLE_OPERATION_TIMEDOUT);
-            setFailedCall(response, "curl_multi_perform");
+            SetHttpFailedCall(response, "curl_multi_perform");
             return HttpTimedOut;
         }
         step = curl_multi_poll(fetch.multi, nullptr, 0, SliceMilliseconds, nullptr);
         if (step != CURLM_OK) {
             response.systemError = DWORD(step);
-            setFailedCall(response, "curl_multi_poll");
+            SetHttpFailedCall(response, "curl_multi_poll");
             return HttpFailed;
         }
     }
@@ -277,93 +246,46 @@ HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfe
                                                                        : CURLE_RECV_ERROR;
     if (code != CURLE_OK) {
         response.systemError = DWORD(code);
-        setFailedCall(response, "curl_multi_perform");
+        SetHttpFailedCall(response, "curl_multi_perform");
     }
     return outcomeOf(code, transfer);
 }
 
-// Hands what the transfer gathered to the response; false when memory ran out.
-bool keepResponse(CurlFetch& fetch, const Transfer& transfer, HttpResponse& response) {
-    long status = 0;
-    if (curl_easy_getinfo(fetch.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
-        response.status = DWORD(status);
-    }
-    if (transfer.hasLocation && (response.location = copyText(transfer.location)) == nullptr) {
-        return false;
-    }
-    if (transfer.hasContentType &&
-        (response.contentType = copyText(transfer.contentType)) == nullptr) {
-        return false;
-    }
-    if (!transfer.body.empty()) {
-        response.body = static_cast<unsigned char*>(std::malloc(transfer.body.size()));
-        if (response.body == nullptr) {
-            return false;
-        }
-        std::memcpy(response.body, transfer.body.data(), transfer.body.size());
-        response.bodyLength = DWORD(transfer.body.size());
-    }
-    return true;
-}
+} // namespace
 
-HttpOutcome outOfMemory(HttpResponse& response) {
-    HttpFreeResponse(response);
-    response.systemError = DWORD(CURLE_OUT_OF_MEMORY);
-    setFailedCall(response, "malloc");
-    return HttpFailed;
-}
+// --- the fetch -----------------------------------------------------------------------------------
 
-HttpOutcome fetch(const HttpGetRequest& request, HttpResponse& response) {
+HttpOutcome HttpTransportFetch(const HttpGetRequest& request, HttpResponse& response) {
     // Once for the process, before the first handle: curl_easy_init would
     // otherwise do it itself, unsafely when two threads fetch at once.
     static const CURLcode Started = curl_global_init(CURL_GLOBAL_DEFAULT);
     if (Started != CURLE_OK) {
         response.systemError = DWORD(Started);
-        setFailedCall(response, "curl_global_init");
+        SetHttpFailedCall(response, "curl_global_init");
         return HttpUnavailable;
     }
     CurlFetch handles;
     if (handles.easy == nullptr || handles.multi == nullptr) {
-        setFailedCall(response, handles.easy == nullptr ? "curl_easy_init" : "curl_multi_init");
+        SetHttpFailedCall(response, handles.easy == nullptr ? "curl_easy_init" : "curl_multi_init");
         return HttpFailed;
     }
     Transfer transfer;
-    transfer.maxBody = request.maxBody;
+    transfer.gathered.maxBody = request.maxBody;
     std::string acceptLine;
     if (!setOptions(handles, request, transfer, acceptLine)) {
-        setFailedCall(response, "curl_easy_setopt");
+        SetHttpFailedCall(response, "curl_easy_setopt");
         return HttpFailed;
     }
     HttpOutcome outcome = runTransfer(handles, request, transfer, response);
     if (transfer.outOfMemory) {
-        return outOfMemory(response);
+        return HttpOutOfMemory(response);
     }
-    if (outcome != HttpStopped && !keepResponse(handles, transfer, response)) {
-        return outOfMemory(response);
+    if (outcome == HttpStopped) {
+        return outcome;
     }
-    return outcome;
-}
-
-} // namespace
-
-// --- HttpFetch and HttpFreeResponse --------------------------------------------------------------
-
-HttpOutcome HttpFetch(const HttpGetRequest& request, HttpResponse& response) {
-    clearResponse(response);
-    if (request.url == nullptr) {
-        setFailedCall(response, "HttpFetch");
-        return HttpFailed;
+    long status = 0;
+    if (curl_easy_getinfo(handles.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+        transfer.gathered.status = DWORD(status);
     }
-    try {
-        return fetch(request, response);
-    } catch (const std::bad_alloc&) {
-        return outOfMemory(response);
-    }
-}
-
-void HttpFreeResponse(HttpResponse& response) {
-    std::free(response.location);
-    std::free(response.contentType);
-    std::free(response.body);
-    clearResponse(response);
+    return KeepHttpResponse(transfer.gathered, response) ? outcome : HttpFailed;
 }
