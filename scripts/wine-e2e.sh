@@ -168,11 +168,14 @@ check "the status-3 page says so" grep -q 'Syntax error in the URL' "$work/synta
 echo "== referrals, international names and IPv6, through urlmon and natively"
 # The default server in both registries: Wine's, and the native host's file.
 export HOLLIN_REGISTRY=$work/native-registry.reg
-set_default_server() { # set_default_server HOST:PORT
+# RDAP goes to the loopback bootstrap BASE, or is off (nothing goes to IANA).
+set_default_server() { # set_default_server HOST:PORT [BASE]
     "$WINE" reg add 'HKCU\Software\Tervask\WhoIsProtocol' /v DefaultServer /t REG_SZ \
         /d "$1" /f >/dev/null 2>&1
-    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tervask\\WhoIsProtocol]\n"DefaultServer"="%s"\n\n' \
-        "$1" >"$HOLLIN_REGISTRY"
+    "$WINE" reg add 'HKCU\Software\Tervask\WhoIsProtocol' /v RdapBootstrap /t REG_SZ \
+        /d "${2:-}" /f >/dev/null 2>&1
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tervask\\WhoIsProtocol]\n"DefaultServer"="%s"\n"RdapBootstrap"="%s"\n\n' \
+        "$1" "${2:-}" >"$HOLLIN_REGISTRY"
 }
 set_default_server "127.0.0.1:$whoisd_port"
 check "the default server is set in Wine's registry" \
