@@ -2,7 +2,7 @@
 // HTTP status (200 or an error), the rest is the body. The page must be
 // whole and within its bound, and hold nothing of the server's unescaped:
 // every '<' opens one of the system's own tags.
-#include "FuzzSupport.h"
+#include "PageCheck.h"
 #include "protocol/RdapPage.h"
 #include "protocol/ResultPage.h"
 
@@ -10,10 +10,6 @@
 #include <string>
 
 namespace {
-
-std::string line(const char* text) {
-    return std::string(text) + "\n";
-}
 
 bool opensOwnTag(const std::string& text, size_t at) {
     for (const char* tag : {"<B>", "</B>", "<I>", "</I>", "<p>", "</p>"}) {
@@ -50,12 +46,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     ByteBuffer page(PageMaxSize);
     ComposePage(page, *stream.GetIncoming());
-    std::string text(reinterpret_cast<const char*>(page.GetData()), page.GetLength());
-    std::string head = line(PageHeaderLine);
-    std::string foot = line(PageSeparatorLine) + line(PageFooterLine) + line(PageClosingLine);
-    require(text.size() <= PageMaxSize);
-    require(text.compare(0, head.size(), head) == 0);
-    require(text.size() >= head.size() + foot.size() &&
-            text.compare(text.size() - foot.size(), foot.size(), foot) == 0);
+    requireWholePage(page);
     return 0;
 }
