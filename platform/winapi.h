@@ -43,6 +43,7 @@ int WINAPI RuntimeIdnToAscii(DWORD flags, LPCWSTR unicode, int unicodeCount, LPW
 
 #include "platform/wintypes.h"
 #include "platform/kernel32.h"
+#include "platform/fileapi.h"
 #include "platform/user32.h"
 #include "platform/ws2_32.h"
 #include "platform/advapi32.h"
