@@ -3,7 +3,7 @@
 // in, the rest the reply. The page must be whole (header first, then the
 // reply, any cut notice and status lines, then separator, footer and closing
 // lines) and hold the reply only escaped, cut at most between two bytes.
-#include "FuzzSupport.h"
+#include "PageCheck.h"
 #include "protocol/ResultPage.h"
 #include "protocol/SocketStream.h"
 
@@ -93,15 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AppendStatusLines(*stream.GetIncoming(), status);
     ByteBuffer page(PageMaxSize);
     ComposePage(page, *stream.GetIncoming());
-    std::string text(reinterpret_cast<const char*>(page.GetData()), page.GetLength());
-
-    std::string head = line(PageHeaderLine);
-    std::string foot = line(PageSeparatorLine) + line(PageFooterLine) + line(PageClosingLine);
-    require(text.size() <= PageMaxSize);
-    require(text.size() >= head.size() + foot.size());
-    require(text.compare(0, head.size(), head) == 0);
-    require(text.compare(text.size() - foot.size(), foot.size(), foot) == 0);
-    std::string body = text.substr(head.size(), text.size() - head.size() - foot.size());
+    std::string body = requireWholePage(page);
 
     size_t used = 0;
     size_t at = escapedPrefix(body, reply, replySize, used);

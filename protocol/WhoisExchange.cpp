@@ -137,7 +137,14 @@ bool WhoisRequest::FollowsReferrals() const {
 // default server once referred this query's zone, the chain starts at the
 // server it named; when that server cannot be reached any more, it is
 // forgotten and the chain starts again at the default server.
+//
+// RDAP takes over where port 43 gives no answer: when the default server's
+// reply names no server, or a server cannot be resolved or connected. With
+// PreferRdap it is asked first, and port 43 only when it gives no answer.
 RequestStatus WhoisRequest::AskChain(bool& stopped) {
+    if (settings.preferRdap && (AskRdap(StatusOk, stopped) == RdapAnswered || stopped)) {
+        return StatusOk;
+    }
     ZoneMemory& memory = ZoneMemory::Shared();
     char zone[MaxZoneLength + 1];
     bool hasZone = ZoneOfQuery(query.GetText(), zone);
@@ -163,6 +170,10 @@ RequestStatus WhoisRequest::AskChain(bool& stopped) {
         if (status != StatusOk) {
             formatServerLine("<p><I>The server that failed: ", host.GetText(), hostPort, "</I></p>",
                              failedServerLine);
+            bool unreachable = status == StatusDnsError || status == StatusConnectFailed;
+            if (unreachable && AskRdap(status, stopped) != RdapNotAsked) {
+                return StatusOk;
+            }
             return status;
         }
         if (rememberIfReached) {
@@ -176,13 +187,19 @@ RequestStatus WhoisRequest::AskChain(bool& stopped) {
         const ByteBuffer& reply = *stream->GetIncoming();
         TextString next;
         DWORD nextPort = DefaultWhoisPort;
+        bool fromDefault = asked.Count() == 1 && asked.Contains(server.GetText(), port);
         if (!FindReferral(reinterpret_cast<const char*>(reply.GetData()) + replyStart,
-                          reply.GetLength() - replyStart, next, nextPort) ||
-            asked.Contains(next.GetText(), nextPort)) {
+                          reply.GetLength() - replyStart, next, nextPort)) {
+            if (fromDefault) {
+                AskRdap(StatusOk, stopped);
+            }
+            return StatusOk;
+        }
+        if (asked.Contains(next.GetText(), nextPort)) {
             return StatusOk;
         }
         // The default server's referral is remembered once its server answers.
-        rememberIfReached = hasZone && asked.Count() == 1 && asked.Contains(server.GetText(), port);
+        rememberIfReached = hasZone && fromDefault;
         host.Assign(next.GetText());
         hostPort = nextPort;
     }

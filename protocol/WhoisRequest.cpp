@@ -9,7 +9,7 @@
 
 WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
     : WorkerThread(nullptr), sink(hostSink), stream(nullptr), port(DefaultWhoisPort), parsedOk(0),
-      simpleShape(false), urlCopied(false), lifecycle(Idle), complete(false),
+      simpleShape(false), rdapAsked(false), urlCopied(false), lifecycle(Idle), complete(false),
       connectTimeout(ConnectTimeout), receiveTimeout(ReceiveTimeout) {
     InitializeCriticalSection(&reportLock);
     if (sink != nullptr) {

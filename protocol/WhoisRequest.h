@@ -74,6 +74,15 @@ private:
     void CompleteReply();
     bool FollowsReferrals() const;
     RequestStatus AskChain(bool& stopped);
+    // What asking RDAP came to: not asked (RDAP is off, the question is none
+    // it can answer, no service is known for it, or it was asked already),
+    // an answer shown, or a failure line shown.
+    enum RdapResult { RdapNotAsked, RdapAnswered, RdapFailed };
+    // Asks RDAP once per request, when the bootstrap files name a service
+    // for the query. `portFailure` is why port 43 gave no answer (StatusOk
+    // for none): its lines then go on the page before RDAP's answer.
+    RdapResult AskRdap(RequestStatus portFailure, bool& stopped);
+    RdapResult AskRdapService(RequestStatus portFailure, bool& stopped);
     // One server: resolve, connect, send the query, receive the reply.
     RequestStatus Converse(LPCSTR host, DWORD serverPort, bool& stopped);
     void MarkComplete() { complete.store(true, std::memory_order_release); }
@@ -93,6 +102,7 @@ private:
     bool simpleShape;
     // In a chain, the line that names the server that failed, if one did.
     TextString failedServerLine;
+    bool rdapAsked;
     bool urlCopied;
 
     CRITICAL_SECTION reportLock; // between reports and cutting the request loose

@@ -3,6 +3,7 @@
 #include "protocol/WhoisRequest.h"
 
 const char SettingsKeyPath[] = "Software\\Tervask\\WhoIsProtocol";
+const char DefaultRdapBootstrap[] = "https://data.iana.org/rdap/";
 
 namespace {
 
@@ -27,21 +28,32 @@ void readTimeout(HKEY key, LPCSTR name, DWORD& timeout) {
     }
 }
 
-void readServer(HKEY key, WhoisSettings& settings) {
-    // Room for the longest address, a port and the NUL; a longer value is
-    // refused by the registry (ERROR_MORE_DATA) and so ignored.
-    char text[MaxServerNameLength + 16] = {};
+// A REG_SZ value into `text` (room for `room` bytes, NUL included), or false
+// when absent, of another type, or too long (the registry refuses it with
+// ERROR_MORE_DATA). Returns its length, up to the first NUL: the stored size
+// may or may not count one.
+bool readText(HKEY key, LPCSTR name, char* text, DWORD room, DWORD& length) {
     DWORD type = REG_NONE;
-    DWORD size = sizeof text - 1;
-    if (RegQueryValueExA(key, "DefaultServer", nullptr, &type, reinterpret_cast<LPBYTE>(text),
-                         &size) != ERROR_SUCCESS ||
+    DWORD size = room - 1;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(text), &size) !=
+            ERROR_SUCCESS ||
         type != REG_SZ) {
-        return;
+        return false;
     }
-    // The stored size may or may not count a NUL; the text ends at the first.
-    DWORD length = 0;
+    text[size] = '\0';
+    length = 0;
     while (length < size && text[length] != '\0') {
         ++length;
+    }
+    return true;
+}
+
+void readServer(HKEY key, WhoisSettings& settings) {
+    // Room for the longest address, a port and the NUL.
+    char text[MaxServerNameLength + 16] = {};
+    DWORD length = 0;
+    if (!readText(key, "DefaultServer", text, sizeof text, length)) {
+        return;
     }
     TextString host;
     DWORD port = DefaultWhoisPort;
@@ -51,11 +63,20 @@ void readServer(HKEY key, WhoisSettings& settings) {
     }
 }
 
+void readTextSetting(HKEY key, LPCSTR name, TextString& setting) {
+    char text[WhoisSettings::MaxTextSetting + 1] = {};
+    DWORD length = 0;
+    if (readText(key, name, text, sizeof text, length)) {
+        setting.Assign(text);
+    }
+}
+
 } // namespace
 
 WhoisSettings::WhoisSettings()
     : defaultServer(DefaultWhoisServer), defaultPort(DefaultWhoisPort), followReferrals(true),
-      connectTimeout(WhoisRequest::ConnectTimeout), receiveTimeout(WhoisRequest::ReceiveTimeout) {}
+      connectTimeout(WhoisRequest::ConnectTimeout), receiveTimeout(WhoisRequest::ReceiveTimeout),
+      preferRdap(false), rdapBootstrap(DefaultRdapBootstrap), rdapCaFile("") {}
 
 void WhoisSettings::Read() {
     HKEY key = nullptr;
@@ -70,5 +91,11 @@ void WhoisSettings::Read() {
     }
     readTimeout(key, "ConnectTimeout", connectTimeout);
     readTimeout(key, "ReceiveTimeout", receiveTimeout);
+    DWORD prefer = 0;
+    if (readNumber(key, "PreferRdap", prefer)) {
+        preferRdap = prefer != 0;
+    }
+    readTextSetting(key, "RdapBootstrap", rdapBootstrap);
+    readTextSetting(key, "RdapCaFile", rdapCaFile);
     RegCloseKey(key);
 }

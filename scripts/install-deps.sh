@@ -51,6 +51,8 @@ need xdg-utils xdg-open
 need libcurl4-openssl-dev curl-config
 need python3 python3
 need openssl openssl
+# RDAP's JSON reader (header-only, used by both builds).
+need nlohmann-json3-dev /usr/include/nlohmann/json.hpp
 # The fuzzers (clang with libFuzzer and the sanitizers' runtimes) and the
 # browser test's headless Chromium.
 need clang clang++

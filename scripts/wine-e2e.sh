@@ -14,6 +14,9 @@
 #      letters beyond ASCII go out in their ASCII form, and an IPv6 default
 #      server and an IPv6 literal in a URL reach a whois server on ::1
 #      (skipped where ::1, or its port 43 for the literal, cannot be bound);
+#      with RdapBootstrap set to the project's RDAP server on loopback, the
+#      RDAP pages (a registry's answer and its registrar's, a redirect, an
+#      address, an AS number, failures) are the native pages, byte for byte;
 #   3. regsvr32 /u /s removes the script's keys, keeps CLSID, and leaves the
 #      handler's "CLSID" empty.
 #
@@ -35,12 +38,16 @@ done
 
 work=$(mktemp -d)
 whoisd6_pids=()
+rdapd_pid=
 export WINEPREFIX=$work/prefix
 cleanup() {
     stop_whoisd
     for pid in "${whoisd6_pids[@]}"; do
         kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     done
+    if [ -n "$rdapd_pid" ]; then
+        kill "$rdapd_pid" 2>/dev/null && wait "$rdapd_pid" 2>/dev/null
+    fi
     wineserver -k 2>/dev/null
     rm -rf "$work"
 }
@@ -168,11 +175,14 @@ check "the status-3 page says so" grep -q 'Syntax error in the URL' "$work/synta
 echo "== referrals, international names and IPv6, through urlmon and natively"
 # The default server in both registries: Wine's, and the native host's file.
 export HOLLIN_REGISTRY=$work/native-registry.reg
-set_default_server() { # set_default_server HOST:PORT
+# RDAP goes to the loopback bootstrap BASE, or is off (nothing goes to IANA).
+set_default_server() { # set_default_server HOST:PORT [BASE]
     "$WINE" reg add 'HKCU\Software\Tervask\WhoIsProtocol' /v DefaultServer /t REG_SZ \
         /d "$1" /f >/dev/null 2>&1
-    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tervask\\WhoIsProtocol]\n"DefaultServer"="%s"\n\n' \
-        "$1" >"$HOLLIN_REGISTRY"
+    "$WINE" reg add 'HKCU\Software\Tervask\WhoIsProtocol' /v RdapBootstrap /t REG_SZ \
+        /d "${2:-}" /f >/dev/null 2>&1
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tervask\\WhoIsProtocol]\n"DefaultServer"="%s"\n"RdapBootstrap"="%s"\n\n' \
+        "$1" "${2:-}" >"$HOLLIN_REGISTRY"
 }
 set_default_server "127.0.0.1:$whoisd_port"
 check "the default server is set in Wine's registry" \
@@ -219,6 +229,43 @@ if start_whoisd6 0 "$work/port6"; then
     fi
 else
     echo "skip    IPv6: this machine cannot listen on ::1 ($(cat "$work/port6.log"))"
+fi
+
+echo "== RDAP over loopback http://, through urlmon (WinHTTP) and natively (libcurl)"
+# hollin-rdapd with the sample bootstrap files and answers; the whois
+# server's reply for these queries names no whois server, so both hosts go on
+# to RDAP.
+start_rdapd() {
+    "$native/hollin-rdapd" --routes "$top/tests/rdapd/samples/routes.json" --port 0 \
+        --log "$work/rdap.log" >"$work/rdapd.out" 2>"$work/rdapd.err" &
+    rdapd_pid=$!
+    for _ in $(seq 1 400); do
+        grep -q '^listening on ' "$work/rdapd.out" 2>/dev/null && return 0
+        kill -0 "$rdapd_pid" 2>/dev/null || return 1
+        sleep 0.05
+    done
+    return 1
+}
+if start_rdapd; then
+    rdap_port=$(sed -n 's/^listening on //p' "$work/rdapd.out")
+    set_default_server "127.0.0.1:$whoisd_port" "http://127.0.0.1:$rdap_port/bootstrap/"
+    check "a registry's RDAP answer and its registrar's give the native page" \
+        same_page 'dnswhois:fóo.example' rdap-related
+    check "that page holds both answers" \
+        test "$(grep -c '^<B>RDAP answer from ' "$work/rdap-related.native.html")" -eq 2
+    check "a redirected RDAP question gives the native page" \
+        same_page 'dnswhois:moved.example' rdap-redirect
+    check "an IPv4 address's RDAP answer gives the native page" \
+        same_page 'dnswhois:192.0.2.1' rdap-ipv4
+    check "an AS number's RDAP answer gives the native page" \
+        same_page 'dnswhois:AS65536' rdap-autnum
+    check "an HTTP 500 gives the native failure page" same_page 'dnswhois:broken.example' rdap-500
+    check "an answer that is no JSON gives the native failure page" \
+        same_page 'dnswhois:notjson.example' rdap-notjson
+    check "WinHTTP sent the RDAP media type" \
+        test "$(grep -c 'GET /rir/ip/192.0.2.1 application/rdap+json' "$work/rdap.log")" -eq 2
+else
+    check "hollin-rdapd starts ($(cat "$work/rdapd.err" 2>/dev/null))" false
 fi
 "$WINE" reg delete 'HKCU\Software\Tervask\WhoIsProtocol' /f >/dev/null 2>&1
 

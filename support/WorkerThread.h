@@ -67,6 +67,8 @@ public:
     // Whether the stop event could be made: without it no stop reaches the
     // thread, so the thread must not be started.
     bool CanBeStopped() const { return stopEvent != nullptr; }
+    // The stop signal, for a wait that the thread hands to another call.
+    HANDLE GetStopEvent() const { return stopEvent; }
     HANDLE GetThreadHandle() const { return threadHandle; }
     DWORD GetThreadId() const { return threadId; }
 

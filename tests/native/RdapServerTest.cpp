@@ -1,58 +1,15 @@
 // The project's RDAP server (hollin-rdapd), fetched from through HttpFetch:
 // its routes, and HTTPS with a certificate the test makes, trusted only when
 // its authority is given.
-#include "ChildProcess.h"
-#include "NativeTestSupport.h"
+#include "RdapServer.h"
 
 #include "platform/winapi.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <string>
-#include <unistd.h>
 
 namespace {
-
-// hollin-rdapd on a port of its choosing, serving `routes` (written to the
-// folder), ended when the object goes.
-class RdapServer {
-public:
-    RdapServer(const TempDir& folder, const std::string& routes,
-               const std::vector<std::string>& options = {})
-        : log(folder.Path("requests.log")) {
-        WriteBytes(folder.Path("routes.json"), routes);
-        std::vector<std::string> arguments = {BuildFile("hollin-rdapd"), "--routes",
-                                              folder.Path("routes.json"), "--log", log};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        std::string announced = folder.Path("announced");
-        WriteBytes(announced, "");
-        if (!server.Start(arguments, announced)) {
-            return;
-        }
-        for (int wait = 0; wait < 1000 && port == 0; ++wait) {
-            usleep(10000);
-            std::sscanf(ReadText(announced).c_str(), "listening on %d", &port);
-        }
-    }
-    ~RdapServer() {
-        server.Signal(SIGTERM);
-        EXPECT_EQ(server.Finish().exitStatus, 0);
-    }
-    RdapServer(const RdapServer&) = delete;
-    RdapServer& operator=(const RdapServer&) = delete;
-
-    int Port() const { return port; }
-    std::string Url(const std::string& scheme, const std::string& path) const {
-        return scheme + "://127.0.0.1:" + std::to_string(port) + path;
-    }
-    std::string Log() const { return ReadText(log); }
-
-private:
-    ChildProcess server;
-    std::string log;
-    int port = 0;
-};
 
 struct Fetched {
     explicit Fetched(const std::string& url, DWORD receiveTimeout = 10000,
@@ -126,27 +83,12 @@ TEST(RdapServer, AnswersEachPathAsItsRoutesSay) {
                             "GET /rdap/domain/unknown.test application/rdap+json\n");
 }
 
-// Runs a shell command line; true when it exits 0.
-bool run(const std::string& commandLine) {
-    return RunProgram({"/bin/sh", "-c", commandLine}).exitStatus == 0;
-}
-
 TEST(RdapServer, ServesHttpsTrustedOnlyWithItsAuthority) {
-    if (!run("command -v openssl")) {
+    if (!RunShell("command -v openssl")) {
         GTEST_SKIP() << "openssl is not installed: the test cannot make its certificates";
     }
     TempDir folder;
-    const std::string in = "cd '" + folder.Path("") + "' && ";
-    const std::string key = "openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 ";
-    ASSERT_TRUE(run(in + key + "-out ca.key && " + key + "-out server.key"));
-    ASSERT_TRUE(run(in + "openssl req -x509 -new -key ca.key -subj '/CN=hollin test authority' "
-                         "-days 2 -out ca.pem"));
-    WriteBytes(folder.Path("server.ext"), "subjectAltName = IP:127.0.0.1\n"
-                                          "basicConstraints = CA:FALSE\n"
-                                          "extendedKeyUsage = serverAuth\n");
-    ASSERT_TRUE(run(in + "openssl req -new -key server.key -subj /CN=127.0.0.1 -out server.csr && "
-                         "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key "
-                         "-CAcreateserial -days 2 -extfile server.ext -out server.pem"));
+    ASSERT_TRUE(MakeTestCertificates(folder));
 
     RdapServer server(folder, R"({"/domain/example.test": {"body": "{\"handle\": \"X\"}"}})",
                       {"--tls", folder.Path("server.pem"), folder.Path("server.key")});

@@ -20,6 +20,9 @@ TEST(WhoisSettings, AbsentSettingsAreTheDefaults) {
     EXPECT_TRUE(settings.followReferrals);
     EXPECT_EQ(settings.connectTimeout, DWORD(WhoisRequest::ConnectTimeout));
     EXPECT_EQ(settings.receiveTimeout, DWORD(WhoisRequest::ReceiveTimeout));
+    EXPECT_FALSE(settings.preferRdap);
+    EXPECT_STREQ(settings.rdapBootstrap.GetText(), "https://data.iana.org/rdap/");
+    EXPECT_STREQ(settings.rdapCaFile.GetText(), "");
 }
 
 TEST(WhoisSettings, ValuesAreTaken) {
@@ -28,12 +31,18 @@ TEST(WhoisSettings, ValuesAreTaken) {
     values.SetNumber("FollowReferrals", 0);
     values.SetNumber("ConnectTimeout", 1500);
     values.SetNumber("ReceiveTimeout", 2500);
+    values.SetNumber("PreferRdap", 1);
+    values.SetText("RdapBootstrap", "");
+    values.SetText("RdapCaFile", "/tmp/ca.pem");
     WhoisSettings settings;
     settings.Read();
     EXPECT_EQ(serverOf(settings), "::1 4343");
     EXPECT_FALSE(settings.followReferrals);
     EXPECT_EQ(settings.connectTimeout, 1500u);
     EXPECT_EQ(settings.receiveTimeout, 2500u);
+    EXPECT_TRUE(settings.preferRdap);
+    EXPECT_STREQ(settings.rdapBootstrap.GetText(), "") << "empty turns RDAP off";
+    EXPECT_STREQ(settings.rdapCaFile.GetText(), "/tmp/ca.pem");
 }
 
 TEST(WhoisSettings, DamagedOrAbsurdValuesAreIgnored) {
@@ -54,9 +63,12 @@ TEST(WhoisSettings, DamagedOrAbsurdValuesAreIgnored) {
     }
     SettingsOverride longName;
     longName.SetText("DefaultServer", std::string(300, 'a'));
+    longName.SetText("RdapBootstrap", std::string(2000, 'a'));
+    longName.SetNumber("PreferRdap", 0);
     WhoisSettings settings;
     settings.Read();
     EXPECT_EQ(serverOf(settings), "whois.iana.org 43") << "an over-long name";
+    EXPECT_STREQ(settings.rdapBootstrap.GetText(), "https://data.iana.org/rdap/");
 }
 
 } // namespace

@@ -47,8 +47,11 @@ public:
                                  sizeof value),
                   ERROR_SUCCESS);
     }
+    // A loopback default server, and RDAP off: a chain that ends without
+    // an answer must not go on to IANA's bootstrap files.
     void SetDefaultServer(WORD port) {
         SetText("DefaultServer", "127.0.0.1:" + std::to_string(port));
+        SetText("RdapBootstrap", "");
     }
 
 private:
