@@ -145,9 +145,13 @@ Handler& handler() {
 // Counts completion reports; shared by the sinks of one batch of requests.
 class Completions {
 public:
+    // The waiter is woken once the lock is let go, so that it does not wake
+    // only to wait for the lock.
     void Add() {
-        std::lock_guard<std::mutex> guard(lock);
-        ++count;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            ++count;
+        }
         changed.notify_all();
     }
     bool WaitFor(int expected) {
