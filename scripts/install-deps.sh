@@ -46,6 +46,11 @@ need man-db man
 need desktop-file-utils desktop-file-validate
 need dpkg-dev dpkg-shlibdeps
 need xdg-utils xdg-open
+# HttpFetch's transport, and the RDAP test server with the certificates its
+# HTTPS test makes.
+need libcurl4-openssl-dev curl-config
+need python3 python3
+need openssl openssl
 # The fuzzers (clang with libFuzzer and the sanitizers' runtimes) and the
 # browser test's headless Chromium.
 need clang clang++

@@ -4,9 +4,10 @@
 #   1. cmake --install into a stage holds the hosts, the library, a man page
 #      per host (each rendered by man -l), the desktop entry (valid, claiming
 #      dnswhois: links for dnswhois --open %u) and the README;
-#   2. the staged dnswhois, with no registry file, serves dnswhois URLs and
-#      bare queries through the installed library, with the same page bytes
-#      as the build's dnswhois and hollin.so;
+#   2. the staged dnswhois, with no registration, serves dnswhois URLs and
+#      bare queries (`dnswhois example.com` asking the shipped whois server, set
+#      as the default server) through the installed library, with the same
+#      page bytes as the build's dnswhois and hollin.so;
 #   3. cpack makes hollin_VERSION_ARCH.deb, with its dependencies declared
 #      and installable here (apt-get's simulation), holding the same files;
 #      unpacked into a scratch root, its dnswhois answers as in 2.
@@ -60,12 +61,25 @@ same_page() { # same_page ROOT URL ARGS...
     "$build/dnswhois" --library "$build/hollin.so" "$url" >"$work/built.html" || return 1
     cmp -s "$work/installed.html" "$work/built.html"
 }
+# With the shipped whois server as the default server (the only setting in
+# the registry file: still no registration), a bare query asks it.
+asks_the_default_server() { # asks_the_default_server ROOT ARGS...
+    local root=$1
+    shift
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tervask\\WhoIsProtocol]\n"DefaultServer"="127.0.0.1:%s"\n\n' \
+        "$whoisd_port" >"$work/settings.reg"
+    HOLLIN_REGISTRY=$work/settings.reg same_page "$root" dnswhois:example.com "$@" &&
+        grep -q 'Reply from 127.0.0.1:' "$work/installed.html" &&
+        grep -q 'Domain Name: EXAMPLE.COM' "$work/installed.html"
+}
 serves_without_registration() { # serves_without_registration ROOT
     local root=$1 url="dnswhois://127.0.0.1:$whoisd_port/example.com"
     same_page "$root" "$url" "$url" &&
         same_page "$root" "$url" --library "$root/lib/hollin/hollin.so" "$url" &&
         same_page "$root" "$url" "//127.0.0.1:$whoisd_port/example.com" &&
-        same_page "$root" dnswhois:x x
+        same_page "$root" dnswhois:x x &&
+        asks_the_default_server "$root" example.com &&
+        asks_the_default_server "$root" --library "$root/lib/hollin/hollin.so" example.com
 }
 
 echo "== cmake --install"

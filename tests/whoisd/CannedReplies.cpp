@@ -8,7 +8,7 @@ namespace whoisd {
 
 const char ExampleReply[] = "   Domain Name: EXAMPLE.COM\r\n"
                             "   Registry Domain ID: 2336799_DOMAIN_COM-VRSN\r\n"
-                            "   Registrar WHOIS Server: whois.iana.org\r\n"
+                            "   Registrar WHOIS Server: \r\n"
                             "   Registrar URL: http://res-dom.iana.org\r\n"
                             "   Updated Date: 2024-08-14T07:01:34Z\r\n"
                             "   Creation Date: 1995-08-14T04:00:00Z\r\n"

@@ -61,6 +61,15 @@ bool readable(SOCKET s, int milliseconds) {
     return WSAPoll(&entry, 1, milliseconds) > 0;
 }
 
+// Whether a query has come whole: a whois query ends with its line feed, an
+// HTTP request (of the transport's tests) with its blank line.
+bool queryComplete(const std::string& query) {
+    if (query.compare(0, 4, "GET ") == 0) {
+        return query.find("\r\n\r\n") != std::string::npos;
+    }
+    return query.find('\n') != std::string::npos;
+}
+
 } // namespace
 
 LoopbackServer::LoopbackServer(Action scriptedAction, std::string scriptedReply, bool ipv6)
@@ -121,11 +130,11 @@ void LoopbackServer::Serve() {
     }
 }
 
-// Reads up to the query's line feed; a client that sends nothing is given a
+// Reads up to the query's end; a client that sends nothing is given a
 // moment, then its empty query is recorded as such.
 std::string LoopbackServer::ReadQuery(SOCKET client) {
     std::string query;
-    while (query.find('\n') == std::string::npos && readable(client, 300)) {
+    while (!queryComplete(query) && readable(client, 300)) {
         char chunk[512];
         int got = recv(client, chunk, int(sizeof chunk), 0);
         if (got <= 0) {
