@@ -385,7 +385,8 @@ void concurrency(benchmark::State& state) {
 BENCHMARK(concurrency)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The handler's settings, in a registry file of the benchmark's own: the
-// default server on loopback, so that nothing leaves the machine.
+// default server on loopback and no RDAP bootstrap (RDAP off), so that
+// nothing leaves the machine.
 class LoopbackSettings {
 public:
     explicit LoopbackSettings(uint16_t defaultPort) {
@@ -396,13 +397,11 @@ public:
         folder = folderName;
         setenv("HOLLIN_REGISTRY", (folder + "/registry.reg").c_str(), 1);
         HKEY key = nullptr;
-        std::string server = "127.0.0.1:" + std::to_string(defaultPort);
         written =
             RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                             KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS &&
-            RegSetValueExA(key, "DefaultServer", 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(server.c_str()),
-                           DWORD(server.size() + 1)) == ERROR_SUCCESS;
+            setText(key, "DefaultServer", "127.0.0.1:" + std::to_string(defaultPort)) &&
+            setText(key, "RdapBootstrap", "");
         RegCloseKey(key);
     }
     ~LoopbackSettings() {
@@ -418,6 +417,11 @@ public:
     bool Written() const { return written; }
 
 private:
+    static bool setText(HKEY key, const char* name, const std::string& text) {
+        return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                              DWORD(text.size() + 1)) == ERROR_SUCCESS;
+    }
+
     std::string folder;
     bool written = false;
 };
