@@ -156,33 +156,39 @@ public:
         std::unique_lock<std::mutex> guard(lock);
         if (idleCount < MostIdleThreads) {
             idle[idleCount++] = &slot;
+            changed.notify_all(); // a release under way sends it away
             slot.wake.wait_for(guard, IdleTime,
                                [&] { return slot.next != nullptr || slot.sentAway; });
             if (slot.next != nullptr) {
                 return slot.next;
             }
-            if (slot.sentAway) {
-                --leaving;
-            } else {
+            if (!slot.sentAway) {
                 Remove(&slot);
             }
         }
         leavers.push_back(pthread_self());
-        left.notify_all();
+        changed.notify_all();
         return nullptr;
     }
 
     // Sends the idle threads away and joins every thread that has left;
-    // true when no thread of the pool is left, running a routine or not.
+    // true when no thread of the pool is left. A thread whose routine is
+    // just ending goes idle in a moment and is sent away in turn; one still
+    // running a routine is waited for no longer than LeaveTime.
     bool Release() {
         std::unique_lock<std::mutex> guard(lock);
-        while (idleCount > 0) {
-            Slot* slot = idle[--idleCount];
-            slot->sentAway = true;
-            ++leaving;
-            slot->wake.notify_one();
+        auto deadline = std::chrono::steady_clock::now() + LeaveTime;
+        for (;;) {
+            while (idleCount > 0) {
+                Slot* slot = idle[--idleCount];
+                slot->sentAway = true;
+                slot->wake.notify_one();
+            }
+            JoinLeavers();
+            if (existing == 0 || changed.wait_until(guard, deadline) == std::cv_status::timeout) {
+                break;
+            }
         }
-        left.wait_for(guard, LeaveTime, [this] { return leaving == 0; });
         JoinLeavers();
         return existing == 0;
     }
@@ -194,7 +200,6 @@ public:
         if (inChild) {
             idleCount = 0;
             existing = 0;
-            leaving = 0;
             leavers.clear();
         }
         lock.unlock();
@@ -227,12 +232,11 @@ private:
     }
 
     std::mutex lock;
-    std::condition_variable left;
+    std::condition_variable changed; // a thread has gone idle or left
     Slot* idle[MostIdleThreads] = {};
     size_t idleCount = 0;
     std::vector<pthread_t> leavers; // left their loop, not joined yet
     size_t existing = 0;            // started and not joined yet
-    size_t leaving = 0;             // sent away, not among the leavers yet
 };
 
 // The pool, made at the first thread that may idle. The module's unloading
