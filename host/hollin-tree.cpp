@@ -1,7 +1,8 @@
 // hollin-tree: for people who keep data in the toolkit's text format.
 //
 //   hollin-tree cat FILE     loads FILE into a folder and writes it back out
-//                            in the format (a round trip that normalises it)
+//                            in the format (a round trip that normalises it),
+//                            to standard output or, with -o, to a file
 //   hollin-tree check FILE   lists the lines a load would not read
 //
 // Exit status: 0 when all went well, 1 when check found lines it could not
@@ -23,7 +24,7 @@
 
 namespace {
 
-const char Usage[] = "usage: hollin-tree cat FILE\n"
+const char Usage[] = "usage: hollin-tree cat [-o OUTPUT] FILE\n"
                      "       hollin-tree check FILE\n"
                      "       hollin-tree --help | --version\n";
 
@@ -34,6 +35,10 @@ const char Help[] =
     "  cat FILE     load FILE into a folder and write the folder back out in the\n"
     "               format to standard output: records first, then sub-folders,\n"
     "               values in the order read. Lines that cannot be read are left out.\n"
+    "  -o, --output OUTPUT\n"
+    "               cat writes OUTPUT instead of standard output (it may be FILE):\n"
+    "               the whole tree or, when a write fails, nothing, leaving OUTPUT\n"
+    "               as it was.\n"
     "  check FILE   list the lines of FILE that a load would not read, as\n"
     "               FILE:LINE: reason, and exit with 1 when there are any.\n"
     "               (A record name that is also a group's is not reported.)\n"
@@ -67,7 +72,27 @@ std::string unreadable(const std::string& path) {
     return "";
 }
 
-int cat(const std::string& path) {
+// Writes the folder to `output`, whole or not at all.
+int writeFile(Folder& folder, const std::string& output) {
+    TextTreeStream out(output.c_str(), StreamWrite);
+    LONG written = out.IsOpen() && folder.WriteTo(&out);
+    if (out.Flush() && written) {
+        return Success;
+    }
+    char failure[2048];
+    if (GetLastFileFailure(failure, sizeof failure) > 0) {
+        std::fprintf(stderr, "hollin-tree: cannot write %s, left as it was: %s\n", output.c_str(),
+                     failure);
+    } else {
+        std::fprintf(stderr,
+                     "hollin-tree: %s was written without the names the format cannot "
+                     "carry\n",
+                     output.c_str());
+    }
+    return Problems;
+}
+
+int cat(const std::string& path, const std::string& output) {
     Folder folder(path.c_str());
     folder.SetFileBacked(1);
     if (!folder.Load()) {
@@ -80,6 +105,9 @@ int cat(const std::string& path) {
             std::fprintf(stderr, "hollin-tree: cannot read %s\n", path.c_str());
         }
         return Trouble;
+    }
+    if (!output.empty()) {
+        return writeFile(folder, output);
     }
     TextTreeStream out(stdout, StreamWrite, "standard output");
     if (!folder.WriteTo(&out) || !out.Flush()) {
@@ -240,6 +268,7 @@ int check(const std::string& path) {
 enum OptionKey { VersionOption = 256 };
 
 const option LongOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, VersionOption},
     {nullptr, 0, nullptr, 0},
@@ -255,8 +284,12 @@ int help() {
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int key; (key = commandline::NextOption(argc, argv, "h", LongOptions)) != -1;) {
+    std::string output;
+    for (int key; (key = commandline::NextOption(argc, argv, "ho:", LongOptions)) != -1;) {
         switch (key) {
+        case 'o':
+            output = optarg;
+            break;
         case 'h':
             return help();
         case VersionOption:
@@ -266,7 +299,8 @@ int main(int argc, char** argv) {
         }
     }
     std::vector<std::string> args(argv + optind, argv + argc);
-    if (args.size() != 2 || (args[0] != "cat" && args[0] != "check")) {
+    if (args.size() != 2 || (args[0] != "cat" && args[0] != "check") ||
+        (args[0] != "cat" && !output.empty())) {
         std::fputs(Usage, stderr);
         return Trouble;
     }
@@ -275,5 +309,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hollin-tree: cannot read %s: %s\n", args[1].c_str(), why.c_str());
         return Trouble;
     }
-    return args[0] == "cat" ? cat(args[1]) : check(args[1]);
+    return args[0] == "cat" ? cat(args[1], output) : check(args[1]);
 }

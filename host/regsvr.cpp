@@ -32,7 +32,8 @@ const char Usage[] =
     "Exit status:\n"
     "  0  the export answered S_OK\n"
     "  1  the library cannot be loaded, lacks the export, or the export failed\n"
-    "     (its result code is printed)\n"
+    "     (its result code is printed and, when a file call on the registry\n"
+    "     failed, which call on which path and why)\n"
     "  2  bad usage\n";
 
 const char Program[] = "regsvr";
@@ -95,6 +96,15 @@ bool absolutePath(const std::string& library, std::string& path) {
     return true;
 }
 
+// The file call that failed in the registration, if one did: the library's
+// copy of the platform layer keeps it in this program's (see the link options).
+void reportFileFailure() {
+    char failure[2048];
+    if (GetLastFileFailure(failure, sizeof failure) > 0) {
+        std::fprintf(stderr, "regsvr: the registry file could not be changed: %s\n", failure);
+    }
+}
+
 int registerLibrary(const Options& options) {
     std::string path;
     if (!absolutePath(options.library, path)) {
@@ -124,6 +134,7 @@ int registerLibrary(const Options& options) {
         if (result != S_OK) {
             std::fprintf(stderr, "regsvr: %s in %s failed: 0x%08lX\n", exportName, path.c_str(),
                          static_cast<unsigned long>(static_cast<uint32_t>(result)));
+            reportFileFailure();
             status = Failed;
         }
     }

@@ -10,7 +10,7 @@
 #include <condition_variable>
 #include <mutex>
 
-enum class ObjectKind { Thread, Event };
+enum class ObjectKind { Thread, Event, File };
 
 // An object a handle stands for. `lock` guards the state of the object's
 // kind; `changed` is notified whenever that state changes in a way a waiter

@@ -1,11 +1,12 @@
 // One HTTP GET over libcurl: the native transport of platform/http.h.
 //
 // Divisions, in order:
-//   - the response: clearing, freeing, and the headers kept from it
+//   - libcurl, loaded at the first fetch
+//   - the headers kept from the response: Location and Content-Type
 //   - the transfer: one easy handle driven through a multi handle in slices,
 //     each of which looks at the stop event and the server's silence
 //   - outcomes: libcurl's result codes as HttpOutcome
-//   - HttpFetch and HttpFreeResponse
+//   - the fetch
 //
 // Where this differs from WinHTTP, and why:
 // - `caFile` names the PEM file of the authorities to trust; without it,
@@ -17,43 +18,118 @@
 //   directly.
 // - A time-out of 0 means none: libcurl's own default for connecting, no
 //   limit on silence (the stop event still ends the wait).
-#include "platform/winapi.h"
+// - libcurl is loaded at the first fetch, as WinHTTP is looked up at run
+//   time: with OpenSSL and its other libraries it would add milliseconds to
+//   every process that loads the handler, and most pages never ask RDAP.
+//   Where it cannot be loaded, the fetch answers HttpUnavailable, as where
+//   WinHTTP is missing.
+#include "platform/httpresponse.h"
 
 #include <curl/curl.h>
 
+#include <dlfcn.h>
+
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
-#include <vector>
 
-// --- the response --------------------------------------------------------------------------------
+// --- libcurl, loaded at the first fetch ----------------------------------------------------------
 
 namespace {
 
-void clearResponse(HttpResponse& response) {
-    response = HttpResponse{};
+// The libcurl calls this file makes, found in the library once loaded.
+struct CurlApi {
+    CURLcode (*globalInit)(long flags);
+    CURL* (*easyInit)();
+    void (*easyCleanup)(CURL* easy);
+    CURLcode (*easySetopt)(CURL* easy, CURLoption option, ...);
+    CURLcode (*easyGetinfo)(CURL* easy, CURLINFO info, ...);
+    CURLM* (*multiInit)();
+    CURLMcode (*multiCleanup)(CURLM* multi);
+    CURLMcode (*multiAddHandle)(CURLM* multi, CURL* easy);
+    CURLMcode (*multiRemoveHandle)(CURLM* multi, CURL* easy);
+    CURLMcode (*multiPerform)(CURLM* multi, int* running);
+    CURLMcode (*multiPoll)(CURLM* multi, curl_waitfd* extra, unsigned count, int timeout,
+                           int* ready);
+    CURLMsg* (*multiInfoRead)(CURLM* multi, int* left);
+    curl_slist* (*slistAppend)(curl_slist* list, const char* text);
+    void (*slistFreeAll)(curl_slist* list);
+    int (*strnequal)(const char* a, const char* b, size_t length);
+};
+
+template <typename Function> bool find(void* library, const char* name, Function& function) {
+    // Through a pointer to a function of no parameters, which may be cast to
+    // any function pointer type.
+    function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(dlsym(library, name)));
+    return function != nullptr;
 }
 
-// A NUL-ended copy in memory HttpFreeResponse frees, or null.
-char* copyText(const std::string& text) {
-    auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
-    if (copy != nullptr) {
-        std::memcpy(copy, text.c_str(), text.size() + 1);
+// libcurl, once loaded and started; it stays loaded as long as this module.
+class LoadedCurl {
+public:
+    LoadedCurl() : library(dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL)) {
+        if (library == nullptr) {
+            return;
+        }
+        CurlApi& a = api;
+        bool found = find(library, "curl_global_init", a.globalInit) &&
+                     find(library, "curl_easy_init", a.easyInit) &&
+                     find(library, "curl_easy_cleanup", a.easyCleanup) &&
+                     find(library, "curl_easy_setopt", a.easySetopt) &&
+                     find(library, "curl_easy_getinfo", a.easyGetinfo) &&
+                     find(library, "curl_multi_init", a.multiInit) &&
+                     find(library, "curl_multi_cleanup", a.multiCleanup) &&
+                     find(library, "curl_multi_add_handle", a.multiAddHandle) &&
+                     find(library, "curl_multi_remove_handle", a.multiRemoveHandle) &&
+                     find(library, "curl_multi_perform", a.multiPerform) &&
+                     find(library, "curl_multi_poll", a.multiPoll) &&
+                     find(library, "curl_multi_info_read", a.multiInfoRead) &&
+                     find(library, "curl_slist_append", a.slistAppend) &&
+                     find(library, "curl_slist_free_all", a.slistFreeAll) &&
+                     find(library, "curl_strnequal", a.strnequal);
+        // Once for the process, before the first handle: curl_easy_init
+        // would otherwise do it itself, unsafely when two threads fetch at
+        // once.
+        started = found && a.globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     }
-    return copy;
+    ~LoadedCurl() {
+        if (library != nullptr) {
+            dlclose(library);
+        }
+    }
+    LoadedCurl(const LoadedCurl&) = delete;
+    LoadedCurl& operator=(const LoadedCurl&) = delete;
+
+    // The calls, or null when libcurl could not be loaded or started.
+    const CurlApi* Api() const { return started ? &api : nullptr; }
+
+private:
+    void* library;
+    CurlApi api = {};
+    bool started = false;
+};
+
+const CurlApi* curlApi() {
+    static const LoadedCurl Loaded;
+    return Loaded.Api();
 }
 
-void setFailedCall(HttpResponse& response, const char* call) {
-    std::strncpy(response.failedCall, call, sizeof response.failedCall - 1);
-    response.failedCall[sizeof response.failedCall - 1] = '\0';
+// The calls, once the fetch has found libcurl loaded.
+const CurlApi& curl() {
+    return *curlApi();
 }
+
+} // namespace
+
+// --- the headers kept from the response ----------------------------------------------------------
+
+namespace {
 
 bool startsWithName(const std::string& line, const char* name) {
     size_t length = std::strlen(name);
     return line.size() > length && line[length] == ':' &&
-           curl_strnequal(line.c_str(), name, length) != 0;
+           curl().strnequal(line.c_str(), name, length) != 0;
 }
 
 // The value of a header line "Name: value\r\n", without the spaces around it.
@@ -77,14 +153,8 @@ constexpr long SliceMilliseconds = 50;
 
 // What the callbacks gather while libcurl runs.
 struct Transfer {
-    DWORD maxBody = 0;
-    std::vector<unsigned char> body;
-    bool bodyTooLarge = false;
+    HttpGathered gathered;
     bool outOfMemory = false;
-    std::string location;
-    bool hasLocation = false;
-    std::string contentType;
-    bool hasContentType = false;
     Clock::time_point lastHeard = Clock::now();
 };
 
@@ -92,20 +162,14 @@ size_t receiveBody(char* data, size_t size, size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     size_t length = size * count;
     transfer->lastHeard = Clock::now();
-    size_t room = transfer->maxBody - transfer->body.size();
-    size_t taken = length < room ? length : room;
     try {
-        transfer->body.insert(transfer->body.end(), data, data + taken);
+        // Taking less than was given makes libcurl end the transfer with a
+        // write error.
+        return transfer->gathered.AppendBody(data, length) ? length : 0;
     } catch (const std::bad_alloc&) {
         transfer->outOfMemory = true;
         return 0;
     }
-    if (taken < length) {
-        // Stopping here makes libcurl end the transfer with a write error.
-        transfer->bodyTooLarge = true;
-        return 0;
-    }
-    return length;
 }
 
 size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
@@ -114,12 +178,13 @@ size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
     transfer->lastHeard = Clock::now();
     try {
         std::string line(data, length);
+        HttpGathered& gathered = transfer->gathered;
         if (startsWithName(line, "Location")) {
-            transfer->location = headerValue(line, std::strlen("Location"));
-            transfer->hasLocation = true;
+            gathered.location = headerValue(line, std::strlen("Location"));
+            gathered.hasLocation = true;
         } else if (startsWithName(line, "Content-Type")) {
-            transfer->contentType = headerValue(line, std::strlen("Content-Type"));
-            transfer->hasContentType = true;
+            gathered.contentType = headerValue(line, std::strlen("Content-Type"));
+            gathered.hasContentType = true;
         }
     } catch (const std::bad_alloc&) {
         transfer->outOfMemory = true;
@@ -131,18 +196,18 @@ size_t receiveHeader(char* data, size_t size, size_t count, void* context) {
 // Owns the handles of one fetch.
 class CurlFetch {
 public:
-    CurlFetch() : easy(curl_easy_init()), multi(curl_multi_init()) {}
+    CurlFetch() : easy(curl().easyInit()), multi(curl().multiInit()) {}
     ~CurlFetch() {
         if (multi != nullptr && easy != nullptr && added) {
-            curl_multi_remove_handle(multi, easy);
+            curl().multiRemoveHandle(multi, easy);
         }
         if (easy != nullptr) {
-            curl_easy_cleanup(easy);
+            curl().easyCleanup(easy);
         }
         if (multi != nullptr) {
-            curl_multi_cleanup(multi);
+            curl().multiCleanup(multi);
         }
-        curl_slist_free_all(headers);
+        curl().slistFreeAll(headers);
     }
     CurlFetch(const CurlFetch&) = delete;
     CurlFetch& operator=(const CurlFetch&) = delete;
@@ -163,27 +228,27 @@ bool setOptions(CurlFetch& fetch, const HttpGetRequest& request, Transfer& trans
     // one makes it send none.
     acceptLine = std::string("Accept:") + (request.accept != nullptr ? " " : "");
     acceptLine += request.accept != nullptr ? request.accept : "";
-    fetch.headers = curl_slist_append(nullptr, acceptLine.c_str());
+    fetch.headers = curl().slistAppend(nullptr, acceptLine.c_str());
     if (fetch.headers == nullptr) {
         return false;
     }
-    bool set = curl_easy_setopt(easy, CURLOPT_URL, request.url) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_NOPROXY, LoopbackHosts) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_USERAGENT, "hollin") == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_HTTPHEADER, fetch.headers) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeout)) ==
+    bool set = curl().easySetopt(easy, CURLOPT_URL, request.url) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_NOPROXY, LoopbackHosts) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_USERAGENT, "hollin") == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_HTTPHEADER, fetch.headers) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(request.connectTimeout)) ==
                    CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader) == CURLE_OK &&
-               curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer) == CURLE_OK;
+               curl().easySetopt(easy, CURLOPT_WRITEFUNCTION, receiveBody) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_WRITEDATA, &transfer) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_HEADERFUNCTION, receiveHeader) == CURLE_OK &&
+               curl().easySetopt(easy, CURLOPT_HEADERDATA, &transfer) == CURLE_OK;
     if (set && request.caFile != nullptr) {
-        set = curl_easy_setopt(easy, CURLOPT_CAINFO, request.caFile) == CURLE_OK;
+        set = curl().easySetopt(easy, CURLOPT_CAINFO, request.caFile) == CURLE_OK;
     }
     return set;
 }
@@ -193,7 +258,7 @@ bool setOptions(CurlFetch& fetch, const HttpGetRequest& request, Transfer& trans
 bool connected(CURL* easy, bool secure) {
     curl_off_t since = 0;
     CURLINFO info = secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T;
-    return curl_easy_getinfo(easy, info, &since) == CURLE_OK && since > 0;
+    return curl().easyGetinfo(easy, info, &since) == CURLE_OK && since > 0;
 }
 
 bool stopRequested(HANDLE stopEvent) {
@@ -223,7 +288,7 @@ HttpOutcome outcomeOf(CURLcode code, const Transfer& transfer) {
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
         return HttpTlsFailed;
     case CURLE_WRITE_ERROR:
-        return transfer.bodyTooLarge ? HttpBodyTooLarge : HttpFailed;
+        return transfer.gathered.bodyTooLarge ? HttpBodyTooLarge : HttpFailed;
     default:
         return HttpFailed;
     }
@@ -233,8 +298,8 @@ HttpOutcome outcomeOf(CURLcode code, const Transfer& transfer) {
 // been silent for longer than the receive time-out.
 HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfer& transfer,
                         HttpResponse& response) {
-    if (curl_multi_add_handle(fetch.multi, fetch.easy) != CURLM_OK) {
-        setFailedCall(response, "curl_multi_add_handle");
+    if (curl().multiAddHandle(fetch.multi, fetch.easy) != CURLM_OK) {
+        SetHttpFailedCall(response, "curl_multi_add_handle");
         return HttpFailed;
     }
     fetch.added = true;
@@ -245,10 +310,10 @@ HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfe
             return HttpStopped;
         }
         int running = 0;
-        CURLMcode step = curl_multi_perform(fetch.multi, &running);
+        CURLMcode step = curl().multiPerform(fetch.multi, &running);
         if (step != CURLM_OK) {
             response.systemError = DWORD(step);
-            setFailedCall(response, "curl_multi_perform");
+            SetHttpFailedCall(response, "curl_multi_perform");
             return HttpFailed;
         }
         if (running == 0) {
@@ -261,109 +326,58 @@ HttpOutcome runTransfer(CurlFetch& fetch, const HttpGetRequest& request, Transfe
         if (heardSinceConnecting && request.receiveTimeout != 0 &&
             Clock::now() - transfer.lastHeard > std::chrono::milliseconds(request.receiveTimeout)) {
             response.systemError = DWORD(CURLE_OPERATION_TIMEDOUT);
-            setFailedCall(response, "curl_multi_perform");
+            SetHttpFailedCall(response, "curl_multi_perform");
             return HttpTimedOut;
         }
-        step = curl_multi_poll(fetch.multi, nullptr, 0, SliceMilliseconds, nullptr);
+        step = curl().multiPoll(fetch.multi, nullptr, 0, SliceMilliseconds, nullptr);
         if (step != CURLM_OK) {
             response.systemError = DWORD(step);
-            setFailedCall(response, "curl_multi_poll");
+            SetHttpFailedCall(response, "curl_multi_poll");
             return HttpFailed;
         }
     }
     int left = 0;
-    CURLMsg* message = curl_multi_info_read(fetch.multi, &left);
+    CURLMsg* message = curl().multiInfoRead(fetch.multi, &left);
     CURLcode code = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result
                                                                        : CURLE_RECV_ERROR;
     if (code != CURLE_OK) {
         response.systemError = DWORD(code);
-        setFailedCall(response, "curl_multi_perform");
+        SetHttpFailedCall(response, "curl_multi_perform");
     }
     return outcomeOf(code, transfer);
 }
 
-// Hands what the transfer gathered to the response; false when memory ran out.
-bool keepResponse(CurlFetch& fetch, const Transfer& transfer, HttpResponse& response) {
-    long status = 0;
-    if (curl_easy_getinfo(fetch.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
-        response.status = DWORD(status);
-    }
-    if (transfer.hasLocation && (response.location = copyText(transfer.location)) == nullptr) {
-        return false;
-    }
-    if (transfer.hasContentType &&
-        (response.contentType = copyText(transfer.contentType)) == nullptr) {
-        return false;
-    }
-    if (!transfer.body.empty()) {
-        response.body = static_cast<unsigned char*>(std::malloc(transfer.body.size()));
-        if (response.body == nullptr) {
-            return false;
-        }
-        std::memcpy(response.body, transfer.body.data(), transfer.body.size());
-        response.bodyLength = DWORD(transfer.body.size());
-    }
-    return true;
-}
+} // namespace
 
-HttpOutcome outOfMemory(HttpResponse& response) {
-    HttpFreeResponse(response);
-    response.systemError = DWORD(CURLE_OUT_OF_MEMORY);
-    setFailedCall(response, "malloc");
-    return HttpFailed;
-}
+// --- the fetch -----------------------------------------------------------------------------------
 
-HttpOutcome fetch(const HttpGetRequest& request, HttpResponse& response) {
-    // Once for the process, before the first handle: curl_easy_init would
-    // otherwise do it itself, unsafely when two threads fetch at once.
-    static const CURLcode Started = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (Started != CURLE_OK) {
-        response.systemError = DWORD(Started);
-        setFailedCall(response, "curl_global_init");
+HttpOutcome HttpTransportFetch(const HttpGetRequest& request, HttpResponse& response) {
+    if (curlApi() == nullptr) {
+        SetHttpFailedCall(response, "dlopen(libcurl.so.4)");
         return HttpUnavailable;
     }
     CurlFetch handles;
     if (handles.easy == nullptr || handles.multi == nullptr) {
-        setFailedCall(response, handles.easy == nullptr ? "curl_easy_init" : "curl_multi_init");
+        SetHttpFailedCall(response, handles.easy == nullptr ? "curl_easy_init" : "curl_multi_init");
         return HttpFailed;
     }
     Transfer transfer;
-    transfer.maxBody = request.maxBody;
+    transfer.gathered.maxBody = request.maxBody;
     std::string acceptLine;
     if (!setOptions(handles, request, transfer, acceptLine)) {
-        setFailedCall(response, "curl_easy_setopt");
+        SetHttpFailedCall(response, "curl_easy_setopt");
         return HttpFailed;
     }
     HttpOutcome outcome = runTransfer(handles, request, transfer, response);
     if (transfer.outOfMemory) {
-        return outOfMemory(response);
+        return HttpOutOfMemory(response);
     }
-    if (outcome != HttpStopped && !keepResponse(handles, transfer, response)) {
-        return outOfMemory(response);
+    if (outcome == HttpStopped) {
+        return outcome;
     }
-    return outcome;
-}
-
-} // namespace
-
-// --- HttpFetch and HttpFreeResponse --------------------------------------------------------------
-
-HttpOutcome HttpFetch(const HttpGetRequest& request, HttpResponse& response) {
-    clearResponse(response);
-    if (request.url == nullptr) {
-        setFailedCall(response, "HttpFetch");
-        return HttpFailed;
+    long status = 0;
+    if (curl().easyGetinfo(handles.easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+        transfer.gathered.status = DWORD(status);
     }
-    try {
-        return fetch(request, response);
-    } catch (const std::bad_alloc&) {
-        return outOfMemory(response);
-    }
-}
-
-void HttpFreeResponse(HttpResponse& response) {
-    std::free(response.location);
-    std::free(response.contentType);
-    std::free(response.body);
-    clearResponse(response);
+    return KeepHttpResponse(transfer.gathered, response) ? outcome : HttpFailed;
 }

@@ -31,11 +31,11 @@
 #include "platform/registryfile.h"
 
 #include "platform/posixfile.h"
+#include "platform/systemcalls.h"
 #include "platform/winerror.h"
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,11 +93,10 @@ int lockBeside(const std::string& path, const char* suffix) {
     if (!makeParentFolders(path)) {
         return -1;
     }
-    FileDescriptor lock(open((path + suffix).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    while (lock.Valid() && flock(lock.Get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
+    std::string lockPath = path + suffix;
+    FileDescriptor lock(systemcalls::Open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (!lock.Valid() || !systemcalls::Lock(lock.Get(), lockPath.c_str())) {
+        return -1;
     }
     return lock.Release();
 }
@@ -136,37 +135,24 @@ LONG Load(Tree& tree, FILETIME* modified) {
 
 namespace {
 
-bool writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        done += size_t(written);
-    }
-    return true;
-}
-
 // Writes `text` beside `path`, flushes it, and renames it over `path`; the
 // file keeps the permissions it had. Called only under the registry's lock,
 // so one temporary name serves every writer: what a writer killed before its
 // rename left there is overwritten by the next one, never left for good.
 LONG replaceFile(const std::string& path, const std::string& text) {
     std::string temporary = path + ".tmp";
-    FileDescriptor file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    FileDescriptor file(
+        systemcalls::Open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!file.Valid()) {
         return ERROR_CANTWRITE;
     }
     struct stat old {};
     bool written =
         (stat(path.c_str(), &old) != 0 || fchmod(file.Get(), old.st_mode & 07777) == 0) &&
-        writeAll(file.Get(), text) && fsync(file.Get()) == 0;
+        systemcalls::WriteAll(file.Get(), text.data(), text.size(), temporary.c_str()) &&
+        systemcalls::Sync(file.Get(), temporary.c_str());
     written = close(file.Release()) == 0 && written;
-    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!written || !systemcalls::Rename(temporary.c_str(), path.c_str())) {
         unlink(temporary.c_str());
         return ERROR_CANTWRITE;
     }
@@ -176,6 +162,7 @@ LONG replaceFile(const std::string& path, const std::string& text) {
 } // namespace
 
 LONG Update(const std::function<LONG(Tree& tree, bool& changed)>& change) {
+    systemcalls::ForgetFailure();
     std::string path = FilePath();
     FileDescriptor lock(lockBeside(path, ".lock"));
     if (!lock.Valid()) {

@@ -49,6 +49,7 @@ inline BOOL ReleaseIdleThreads() {
 
 #include "platform/wintypes.h"
 #include "platform/kernel32.h"
+#include "platform/fileapi.h"
 #include "platform/user32.h"
 #include "platform/ws2_32.h"
 #include "platform/advapi32.h"

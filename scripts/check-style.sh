@@ -28,7 +28,7 @@ cmake -S . -B "$build_dir" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 # The Windows-only sources are not in the native build's compile commands.
 mapfile -t sources < <(git ls-files 'platform/*.cpp' 'support/*.cpp' 'protocol/*.cpp' \
     'toolkit/*.cpp' 'server/*.cpp' 'host/*.cpp' |
-    grep -v '^host/urlbind\.cpp$\|^platform/idna_windows\.cpp$')
+    grep -v '^host/urlbind\.cpp$\|^platform/idna_windows\.cpp$\|^platform/http_winhttp\.cpp$')
 report=$(mktemp)
 trap 'rm -f "$report"' EXIT
 printf '%s\n' "${sources[@]}" |

@@ -35,8 +35,9 @@ use_wine_prefix() {
         WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
         export WINELOADER=$WINE
     fi
-    # No Mono or Gecko installers, no desktop: nothing here needs them.
-    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    # No Mono or Gecko installers, no desktop: nothing here needs them. A
+    # caller's own overrides (a test without some DLL) come on top.
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
     unset DISPLAY
     [ -f "$WINEPREFIX/system.reg" ] && return 0
     mkdir -p "$WINEPREFIX"

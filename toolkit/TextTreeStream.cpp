@@ -12,6 +12,17 @@ namespace {
 const DWORD WriteFlag = 1;
 const DWORD OpenFlag = 2;
 const char Indent[] = "    ";
+const size_t PendingCapacity = size_t(64) * 1024;
+// Where a line written by path ends (a stream over an open file leaves that
+// to the file's own mode).
+#ifdef _WIN32
+const char LineEnd[] = "\r\n";
+#else
+const char LineEnd[] = "\n";
+#endif
+// The longest line without its indentation: a type, a name with its index
+// and a value, each shorter than a field, and the punctuation between.
+const size_t LongestLineBody = size_t(3) * TextTreeStream::FieldSize;
 
 // The group-name stack holds only non-empty texts, so a group without a
 // name stands there as this entry. No begin line can name a group so: a
@@ -155,16 +166,35 @@ TextTreeStream::TextTreeStream(LPCSTR path, LONG mode)
     if (line != nullptr) {
         line[0] = '\0';
     }
-    // Written in text mode, so that lines end as the platform's do; read in
-    // binary mode, as the parser takes CR LF itself and the searches seek back
-    // to offsets taken with ftell, which only binary mode makes exact
-    // everywhere (msvcrt miscounts a text-mode file with bare line feeds).
-    if (path != nullptr && path[0] != '\0') {
-        file = std::fopen(path, (modeFlags & WriteFlag) != 0 ? "wt" : "rb");
+    // Read in binary mode, as the parser takes CR LF itself and the searches
+    // seek back to offsets taken with ftell, which only binary mode makes
+    // exact everywhere (msvcrt miscounts a text-mode file with bare line
+    // feeds).
+    if (path == nullptr || path[0] == '\0') {
+        return;
     }
-    if (file != nullptr) {
+    if ((modeFlags & WriteFlag) != 0) {
+        OpenForWriting(path);
+    } else {
+        file = std::fopen(path, "rb");
+    }
+    if (file != nullptr || output != INVALID_HANDLE_VALUE) {
         modeFlags |= OpenFlag;
     }
+}
+
+void TextTreeStream::OpenForWriting(LPCSTR path) {
+    outputPath = CopyText(path);
+    size_t length = std::strlen(path);
+    temporaryPath = new (std::nothrow) char[length + sizeof ".tmp"];
+    pending = new (std::nothrow) char[PendingCapacity];
+    if (outputPath == nullptr || temporaryPath == nullptr || pending == nullptr) {
+        return;
+    }
+    std::memcpy(temporaryPath, path, length);
+    std::memcpy(temporaryPath + length, ".tmp", sizeof ".tmp");
+    output = CreateFileA(temporaryPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 TextTreeStream::TextTreeStream(FILE* openFile, LONG mode, LPCSTR name)
@@ -178,8 +208,12 @@ TextTreeStream::TextTreeStream(FILE* openFile, LONG mode, LPCSTR name)
 }
 
 TextTreeStream::~TextTreeStream() {
+    FinishFile();
     ForgetArray();
     delete[] line;
+    delete[] outputPath;
+    delete[] temporaryPath;
+    delete[] pending;
     if (file != nullptr && ownsFile) {
         std::fclose(file);
     }
@@ -194,19 +228,72 @@ LONG TextTreeStream::GetCapabilities() {
 }
 
 LONG TextTreeStream::Flush() {
+    if (outputPath != nullptr) {
+        return FinishFile();
+    }
     if (file == nullptr) {
         return 0;
     }
     if (CanWrite() && (std::fflush(file) != 0 || std::ferror(file) != 0)) {
         writeFailed = true;
     }
-    return writeFailed ? 0 : 1;
+    return writeFailed || refusedLine ? 0 : 1;
 }
 
 // --- writing -------------------------------------------------------------------------------------
 
+LONG TextTreeStream::FinishFile() {
+    if (output == INVALID_HANDLE_VALUE) {
+        return outputPath != nullptr && IsOpen() && !writeFailed && !refusedLine ? 1 : 0;
+    }
+    // A file whose writes failed is not touched; one without the lines the
+    // format could not carry still takes the others, but the caller is told.
+    bool written = !writeFailed && WritePending() && FlushFileBuffers(output);
+    written = CloseHandle(output) && written;
+    output = INVALID_HANDLE_VALUE;
+    written = written && MoveIntoPlace();
+    if (!written) {
+        DWORD error = GetLastError(); // the failure, not the clean-up, is what counts
+        DeleteFileA(temporaryPath);
+        SetLastError(error);
+        writeFailed = true;
+    }
+    return written && !refusedLine ? 1 : 0;
+}
+
+// Replacing a file keeps its attributes and access rights; a new one is
+// moved into place.
+bool TextTreeStream::MoveIntoPlace() const {
+    if (ReplaceFileA(outputPath, temporaryPath, nullptr, 0, nullptr, nullptr)) {
+        return true;
+    }
+    return GetLastError() == ERROR_FILE_NOT_FOUND &&
+           MoveFileExA(temporaryPath, outputPath, MOVEFILE_WRITE_THROUGH);
+}
+
 bool TextTreeStream::CanWrite() const {
-    return file != nullptr && (modeFlags & WriteFlag) != 0;
+    return (file != nullptr || output != INVALID_HANDLE_VALUE) && (modeFlags & WriteFlag) != 0;
+}
+
+bool TextTreeStream::WritePending() {
+    DWORD written = 0;
+    bool ok = pendingSize == 0 || WriteFile(output, pending, DWORD(pendingSize), &written, nullptr);
+    pendingSize = 0;
+    return ok;
+}
+
+bool TextTreeStream::Emit(const char* text, size_t length) {
+    if (file != nullptr) {
+        return std::fwrite(text, 1, length, file) == length;
+    }
+    // After a failed write the temporary file is given up: nothing more
+    // goes to it.
+    if (writeFailed || (pendingSize + length > PendingCapacity && !WritePending())) {
+        return false;
+    }
+    std::memcpy(pending + pendingSize, text, length);
+    pendingSize += length;
+    return true;
 }
 
 // One line, indented by the depth.
@@ -214,24 +301,34 @@ LONG TextTreeStream::WriteLine(const char* format, ...) {
     if (!CanWrite()) {
         return 0;
     }
-    bool written = true;
-    for (LONG i = 0; i < GetDepth(); ++i) {
-        written = std::fputs(Indent, file) >= 0 && written;
-    }
+    char body[LongestLineBody];
     va_list arguments;
     va_start(arguments, format);
-    written = std::vfprintf(file, format, arguments) >= 0 && written;
+    int length = std::vsnprintf(body, sizeof body, format, arguments);
     va_end(arguments);
+    if (length <= 0 || size_t(length) >= sizeof body) {
+        return Refuse();
+    }
+    bool written = true;
+    for (LONG i = 0; i < GetDepth(); ++i) {
+        written = Emit(Indent, sizeof Indent - 1) && written;
+    }
+    // Every format ends its line with a line feed, the only one it holds.
+    if (file == nullptr && body[length - 1] == '\n') {
+        written = Emit(body, size_t(length) - 1) && Emit(LineEnd, sizeof LineEnd - 1) && written;
+    } else {
+        written = Emit(body, size_t(length)) && written;
+    }
     if (!written) {
         writeFailed = true;
     }
     return written ? 1 : 0;
 }
 
-// A line the format cannot carry is not written, and the stream counts it as
-// a failed write, so that a Save reports it.
+// A line the format cannot carry is not written, and the stream remembers
+// it, so that a Save reports it.
 LONG TextTreeStream::Refuse() {
-    writeFailed = true;
+    refusedLine = true;
     return 0;
 }
 

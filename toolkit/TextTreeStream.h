@@ -15,8 +15,17 @@ enum StreamMode : LONG {
 };
 
 // One file, opened at construction for reading or for writing. Lines are
-// written in text mode (so they end in CR LF on Windows); the reader takes
+// written as the platform ends them (CR LF on Windows); the reader takes
 // either ending.
+//
+// A file written by path is written whole or not at all: the lines go to a
+// temporary file beside it (the path and ".tmp"), which Flush, or else the
+// destructor, flushes to the disk and moves over the file, and only when
+// every write succeeded; otherwise the temporary file is deleted and the
+// file keeps what it held (lines refused for what they hold do not count:
+// the file takes the others, and Flush reports them). A writer killed before that leaves the
+// temporary file, which the next write of the same path replaces. Two streams must not write one
+// path at once.
 //
 // Lines:   { name:   } name;   [ name:   [ name[index]:   ] name;
 //          hexadecimal bytes inside an array, one a line
@@ -83,7 +92,9 @@ public:
     // The number of groups the stream stands in.
     LONG GetDepth() const { return positions.GetCount(); }
     // Pushes what was written to the file; 1 when every write so far
-    // succeeded, 0 once one has failed (a full disk, say).
+    // succeeded, 0 once one has failed (a full disk, say). A file written by
+    // path is then complete: it is moved into place, or left as it was when
+    // a write failed, and the stream writes no more.
     LONG Flush();
 
     // The limits of the format.
@@ -107,10 +118,18 @@ private:
         LONG offset;
     };
 
-    void Open(LPCSTR path);
+    void OpenForWriting(LPCSTR path);
     bool CanWrite() const;
     LONG Refuse();
     LONG WriteLine(const char* format, ...);
+    // Puts `length` bytes out: to the open file, or through the pending
+    // bytes to the temporary file.
+    bool Emit(const char* text, size_t length);
+    bool WritePending();
+    // Moves the temporary file over the file when all went well, or deletes
+    // it; 1 when the file now holds what was written.
+    LONG FinishFile();
+    bool MoveIntoPlace() const;
     LONG WriteValueLine(LPCSTR type, LPCSTR name, LPCSTR index, LPCSTR valueText);
     template <typename Number>
     LONG WriteNumberLine(LPCSTR type, LPCSTR name, Number value, void (*format)(Number, LPSTR),
@@ -135,6 +154,13 @@ private:
     template <typename Match> LONG SearchGroup(Match matches);
 
     FILE* file;
+    // A file written by path: the temporary file, its path and the file's,
+    // and the bytes not yet written to it.
+    HANDLE output = INVALID_HANDLE_VALUE;
+    LPSTR outputPath = nullptr;
+    LPSTR temporaryPath = nullptr;
+    char* pending = nullptr;
+    size_t pendingSize = 0;
     DWORD modeFlags;
     StringStack groupNames;
     LPSTR openArray;
@@ -147,9 +173,11 @@ private:
     char nameField[FieldSize];
     char typeField[FieldSize];
     char valueField[FieldSize];
-    // Whether the destructor closes the file, and whether a write failed.
+    // Whether the destructor closes the file, whether a write failed, and
+    // whether a line was refused.
     bool ownsFile;
     bool writeFailed;
+    bool refusedLine = false;
     bool refusedTooDeep = false;
     // Groups open inside one refused for its depth.
     LONG tooDeepOpen = 0;

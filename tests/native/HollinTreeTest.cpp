@@ -119,11 +119,22 @@ TEST_F(HollinTreeTest, AFullDiskIsReportedNotHidden) {
         RunProgram({BuildFile("hollin-tree"), "cat", File("(int)a=1\n")}, "/dev/full");
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_NE(run.err.find("cannot write"), std::string::npos) << run.err;
+}
 
-    Folder folder("/dev/full");
-    folder.SetFileBacked(1);
-    folder.AddString("r", "some text", nullptr);
-    EXPECT_EQ(folder.Save(), 0) << "the file opened, but nothing reached it";
+TEST_F(HollinTreeTest, CatWritesAnOutputFileWholeOrSaysWhichCallFailed) {
+    std::string input = File("{ g:\n(int)a=1\n} g;\n");
+    std::string output = dir.Path("out.txt");
+    ProgramResult written = Tree({"cat", "-o", output, input});
+    EXPECT_EQ(written.exitStatus, 0) << written.err;
+    EXPECT_EQ(ReadText(output), "{ g:\n    (int)a=1\n} g;\n");
+
+    std::string nowhere = dir.Path("none/out.txt");
+    ProgramResult failed = Tree({"cat", "--output", nowhere, input});
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_NE(failed.err.find("open(" + nowhere + ".tmp): No such file or directory"),
+              std::string::npos)
+        << failed.err;
+    EXPECT_EQ(Tree({"check", "-o", output, input}).exitStatus, 2) << "-o is for cat";
 }
 
 } // namespace

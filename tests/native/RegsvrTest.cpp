@@ -102,6 +102,14 @@ TEST_F(Regsvr, SaysWhatWentWrong) {
     EXPECT_NE(failed.err.find("DllRegisterServer in "), std::string::npos) << failed.err;
     EXPECT_NE(failed.err.find("failed: 0x80020009"), std::string::npos) << failed.err;
     EXPECT_EQ(::ReadText(registryFile), "damaged");
+
+    // A failed file call inside the library is told with its path.
+    setenv("HOLLIN_REGISTRY", (registryFile + "/registry.reg").c_str(), 1);
+    ProgramResult unwritable = Run({BuildFile("hollin.so")});
+    EXPECT_EQ(unwritable.exitStatus, 1);
+    EXPECT_NE(unwritable.err.find("open(" + registryFile + "/registry.reg.lock): Not a directory"),
+              std::string::npos)
+        << unwritable.err;
 }
 
 // Writers killed at any moment, hundreds of times: the file always reads

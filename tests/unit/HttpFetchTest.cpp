@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -48,6 +49,10 @@ struct Fetched {
                    : std::string();
     }
     std::string Text(const char* header) const { return header != nullptr ? header : "<none>"; }
+    // What failed, for a failed expectation's message.
+    std::string Failure() const {
+        return std::string(response.failedCall) + ": " + std::to_string(response.systemError);
+    }
 
     HttpOutcome outcome;
     HttpResponse response;
@@ -58,7 +63,7 @@ TEST(HttpFetch, GivesBackStatusHeadersAndBodyAndLeavesRedirectsToTheCaller) {
                          httpResponse("200 OK", "Content-Type: application/rdap+json\r\n",
                                       "{\"objectClassName\":\"domain\"}"));
     Fetched ok(urlOf(found.Port(), "/domain/example.com"));
-    EXPECT_EQ(ok.outcome, HttpDone);
+    EXPECT_EQ(ok.outcome, HttpDone) << ok.Failure();
     EXPECT_EQ(ok.response.status, 200u);
     EXPECT_EQ(ok.Text(ok.response.contentType), "application/rdap+json");
     EXPECT_EQ(ok.Text(ok.response.location), "<none>");
@@ -101,13 +106,13 @@ TEST(HttpFetch, KeepsAtMostMaxBodyBytes) {
 
 TEST(HttpFetch, TellsARefusedConnectionASilentServerAndABadUrlApart) {
     Fetched refused(urlOf(LoopbackServer::UnusedPort(), "/"));
-    EXPECT_EQ(refused.outcome, HttpConnectFailed);
+    EXPECT_EQ(refused.outcome, HttpConnectFailed) << refused.Failure();
     EXPECT_EQ(refused.response.status, 0u);
     EXPECT_NE(refused.response.failedCall[0], '\0');
 
     LoopbackServer silent(LoopbackServer::Action::Silent);
     Fetched timedOut(urlOf(silent.Port(), "/"), 1 << 20, 200);
-    EXPECT_EQ(timedOut.outcome, HttpTimedOut);
+    EXPECT_EQ(timedOut.outcome, HttpTimedOut) << timedOut.Failure();
 
     Fetched badScheme("ftp://127.0.0.1/file");
     EXPECT_EQ(badScheme.outcome, HttpFailed);
@@ -131,5 +136,16 @@ TEST(HttpFetch, EndsWhenTheStopEventIsSet) {
     EXPECT_EQ(stopped.outcome, HttpStopped);
     CloseHandle(stop);
 }
+
+#ifdef _WIN32
+// WinHTTP is loaded at run time so that the library works where it is
+// missing. The Windows build's ctest also runs this test with winhttp.dll
+// disabled for Wine and HOLLIN_WINHTTP_DISABLED set.
+TEST(HttpFetch, SaysSoWhereWinHttpIsMissing) {
+    bool missing = std::getenv("HOLLIN_WINHTTP_DISABLED") != nullptr;
+    Fetched fetched(urlOf(LoopbackServer::UnusedPort(), "/"));
+    EXPECT_EQ(fetched.outcome, missing ? HttpUnavailable : HttpConnectFailed) << fetched.Failure();
+}
+#endif
 
 } // namespace
