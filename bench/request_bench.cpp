@@ -9,6 +9,9 @@
 //   concurrency  256 requests at once, each through its own protocol object,
 //       against a server that answers each after 100 ms: the wall time until
 //       the last page is read, and the process's peak resident memory
+//   chains  simple-shape lookups (dnswhois:QUERY) whose default server refers
+//       each zone to a second server: connections made and wall time a
+//       lookup, the first time and again once the zone is remembered
 //   page  storing a 64 KiB reply full of markup as the stream stores what it
 //       receives (escaped, in receive-sized pieces), composing the page and
 //       reading it out: reply bytes that reach the page, per second
@@ -21,6 +24,7 @@
 #include "protocol/Identifiers.h"
 #include "protocol/ResultPage.h"
 #include "protocol/SocketStream.h"
+#include "protocol/WhoisSettings.h"
 
 #include <benchmark/benchmark.h>
 
@@ -29,11 +33,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -46,6 +52,7 @@ const int OverheadQueries = 2000;
 const int OverheadBlock = 100;
 const int ConcurrentRequests = 256;
 const int SlowServerDelayMs = 100;
+const int ChainLookups = 100;
 const int PageReplySize = 65536;
 // What a host asks Read for at a time (dnswhois asks the same).
 const ULONG ReadPieceSize = 4096;
@@ -138,9 +145,13 @@ Handler& handler() {
 // Counts completion reports; shared by the sinks of one batch of requests.
 class Completions {
 public:
+    // The waiter is woken once the lock is let go, so that it does not wake
+    // only to wait for the lock.
     void Add() {
-        std::lock_guard<std::mutex> guard(lock);
-        ++count;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            ++count;
+        }
         changed.notify_all();
     }
     bool WaitFor(int expected) {
@@ -372,6 +383,104 @@ void concurrency(benchmark::State& state) {
     state.counters["peak_rss_MiB"] = double(usage.ru_maxrss) / 1024;
 }
 BENCHMARK(concurrency)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The handler's settings, in a registry file of the benchmark's own: the
+// default server on loopback and no RDAP bootstrap (RDAP off), so that
+// nothing leaves the machine.
+class LoopbackSettings {
+public:
+    explicit LoopbackSettings(uint16_t defaultPort) {
+        char folderName[] = "/tmp/request_bench.XXXXXX";
+        if (mkdtemp(folderName) == nullptr) {
+            return;
+        }
+        folder = folderName;
+        setenv("HOLLIN_REGISTRY", (folder + "/registry.reg").c_str(), 1);
+        HKEY key = nullptr;
+        written =
+            RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS &&
+            setText(key, "DefaultServer", "127.0.0.1:" + std::to_string(defaultPort)) &&
+            setText(key, "RdapBootstrap", "");
+        RegCloseKey(key);
+    }
+    ~LoopbackSettings() {
+        unsetenv("HOLLIN_REGISTRY");
+        if (!folder.empty()) {
+            std::remove((folder + "/registry.reg").c_str());
+            std::remove((folder + "/registry.reg.lock").c_str());
+            rmdir(folder.c_str());
+        }
+    }
+    LoopbackSettings(const LoopbackSettings&) = delete;
+    LoopbackSettings& operator=(const LoopbackSettings&) = delete;
+    bool Written() const { return written; }
+
+private:
+    static bool setText(HKEY key, const char* name, const std::string& text) {
+        return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                              DWORD(text.size() + 1)) == ERROR_SUCCESS;
+    }
+
+    std::string folder;
+    bool written = false;
+};
+
+void chains(benchmark::State& state) {
+    // A zone of its own for each lookup, never seen before by this process.
+    static int run = 0;
+    ++run;
+    std::vector<std::string> queries;
+    for (int i = 0; i < ChainLookups; ++i) {
+        queries.push_back("example.r" + std::to_string(run) + "z" + std::to_string(i));
+    }
+    // The replies are set before each server starts: it reads them.
+    BenchServer registrar;
+    for (const std::string& query : queries) {
+        registrar.SetReply(query, SmallReply);
+    }
+    if (!startServer(state, registrar)) {
+        return;
+    }
+    BenchServer referring;
+    for (const std::string& query : queries) {
+        referring.SetReply(query, "refer: 127.0.0.1:" + std::to_string(registrar.Port()) + "\r\n");
+    }
+    if (!startServer(state, referring)) {
+        return;
+    }
+    LoopbackSettings settings(referring.Port());
+    if (!settings.Written()) {
+        state.SkipWithError("cannot write the benchmark's settings");
+        return;
+    }
+    double seconds[2] = {0, 0}; // first time, remembered
+    long connections[2] = {0, 0};
+    bool allRead = true;
+    for (auto _ : state) {
+        for (const std::string& query : queries) {
+            std::string url = "dnswhois:" + query;
+            for (int remembered = 0; remembered < 2; ++remembered) {
+                long before = referring.Accepted() + registrar.Accepted();
+                std::string page;
+                auto start = Clock::now();
+                askHollin(std::u16string(url.begin(), url.end()), &page);
+                seconds[remembered] += secondsSince(start);
+                connections[remembered] += referring.Accepted() + registrar.Accepted() - before;
+                allRead &= pageHolds(page, SmallReply);
+            }
+        }
+        state.SetIterationTime(seconds[0] + seconds[1]);
+    }
+    if (!allRead) {
+        state.SkipWithError("a lookup did not bring the registrar's reply");
+    }
+    state.counters["first_ms"] = seconds[0] * 1e3 / ChainLookups;
+    state.counters["first_connections"] = double(connections[0]) / ChainLookups;
+    state.counters["remembered_ms"] = seconds[1] * 1e3 / ChainLookups;
+    state.counters["remembered_connections"] = double(connections[1]) / ChainLookups;
+}
+BENCHMARK(chains)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void page(benchmark::State& state) {
     const std::string reply = markupReply(PageReplySize);

@@ -432,11 +432,15 @@ public:
     HRESULT STDMETHODCALLTYPE ReportResult(HRESULT result, DWORD error, LPCWSTR text) override {
         Trace("ReportResult(" + hex(result) + ", " + std::to_string(error) + ", " + toUtf8(text) +
               ")");
-        std::lock_guard<std::mutex> guard(lock);
-        if (!completed) {
-            completed = true;
-            outcome = result;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!completed) {
+                completed = true;
+                outcome = result;
+            }
         }
+        // Once the lock is let go: the host's thread does not wake only to
+        // wait for it. The handler holds this sink until the call returns.
         done.notify_all();
         return S_OK;
     }

@@ -3,6 +3,7 @@
 #include "platform/kernel32.h"
 #include "platform/winerror.h"
 
+#include <dlfcn.h>
 #include <idn2.h>
 
 #include <cstdlib>
@@ -14,6 +15,41 @@ namespace {
 struct FreeWithFree {
     void operator()(char* text) const { std::free(text); }
 };
+
+// libidn2 is loaded at the first international name, as Windows' IdnToAscii
+// is looked up at run time: most URLs name ASCII hosts, and loading libidn2
+// with libunistring would cost every process that loads the handler about a
+// millisecond. It stays loaded as long as this module.
+class Idn2 {
+public:
+    Idn2() : library(dlopen("libidn2.so.0", RTLD_NOW | RTLD_LOCAL)) {
+        if (library != nullptr) {
+            toAscii = reinterpret_cast<ToAscii>(dlsym(library, "idn2_to_ascii_8z"));
+        }
+    }
+    ~Idn2() {
+        if (library != nullptr) {
+            dlclose(library);
+        }
+    }
+    Idn2(const Idn2&) = delete;
+    Idn2& operator=(const Idn2&) = delete;
+
+    // idn2_to_ascii_8z; IDN2_ICONV_FAIL when libidn2 cannot be loaded.
+    int ToAsciiUtf8(const char* input, char** output, int flags) const {
+        return toAscii != nullptr ? toAscii(input, output, flags) : IDN2_ICONV_FAIL;
+    }
+
+private:
+    typedef int (*ToAscii)(const char* input, char** output, int flags);
+    void* library;
+    ToAscii toAscii = nullptr;
+};
+
+const Idn2& idn2() {
+    static Idn2 loaded;
+    return loaded;
+}
 
 int fail(DWORD error) {
     SetLastError(error);
@@ -47,7 +83,7 @@ int IdnToAscii(DWORD flags, LPCWSTR unicode, int unicodeCount, LPWSTR ascii, int
         idnFlags |= IDN2_USE_STD3_ASCII_RULES;
     }
     char* converted = nullptr;
-    if (idn2_to_ascii_8z(utf8.c_str(), &converted, idnFlags) != IDN2_OK) {
+    if (idn2().ToAsciiUtf8(utf8.c_str(), &converted, idnFlags) != IDN2_OK) {
         return fail(ERROR_INVALID_NAME);
     }
     std::unique_ptr<char, FreeWithFree> result(converted);

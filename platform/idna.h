@@ -1,5 +1,5 @@
 // IdnToAscii stand-in: international domain names to their ASCII form
-// (IDNA, punycode), over libidn2.
+// (IDNA, punycode), over libidn2, loaded at the first call.
 //
 // Where this differs from Windows: the conversion is IDNA2008 with Unicode
 // TR46 non-transitional mapping (libidn2's default), where Windows applies

@@ -43,6 +43,11 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 DWORD SuspendThread(HANDLE thread);
 DWORD ResumeThread(HANDLE thread);
+// hollin's own, not Windows': a thread of the default stack size stays idle
+// a while after its routine, for the next CreateThread. This sends the idle
+// threads away and joins them; TRUE when no such thread is left, running a
+// routine or idle, so that the module holding this code may be unloaded.
+BOOL ReleaseIdleThreads();
 int GetThreadPriority(HANDLE thread);
 BOOL SetThreadPriority(HANDLE thread, int priority);
 

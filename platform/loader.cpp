@@ -95,16 +95,28 @@ int collectObject(struct dl_phdr_info* info, size_t, void* data) {
     return 0;
 }
 
-std::vector<LoadedObject> loadedObjects() {
+// The loaded objects with their paths as the loader holds them: relative to
+// the working folder or through links, and empty for the main program.
+std::vector<LoadedObject> loadedObjectsAsNamed() {
     Collection collection;
     dl_iterate_phdr(collectObject, &collection);
     if (collection.failed) {
         throw std::bad_alloc();
     }
-    for (LoadedObject& object : collection.objects) {
-        object.path = object.isMainProgram ? MainProgramPath() : absolutePath(object.path);
-    }
     return collection.objects;
+}
+
+// The path of a loaded object as it is named for the system's callers.
+std::string pathToShow(const LoadedObject& object) {
+    return object.isMainProgram ? MainProgramPath() : absolutePath(object.path);
+}
+
+std::vector<LoadedObject> loadedObjects() {
+    std::vector<LoadedObject> objects = loadedObjectsAsNamed();
+    for (LoadedObject& object : objects) {
+        object.path = pathToShow(object);
+    }
+    return objects;
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {
@@ -112,15 +124,18 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 }
 
 // The loaded module whose file is the file at `path`, if there is one.
+// stat follows the links itself: only the module found has its path
+// resolved, which loading a library would otherwise pay for every module.
 bool findLoadedByFile(const char* path, LoadedObject& found) {
     struct stat wanted {};
     if (stat(path, &wanted) != 0) {
         return false;
     }
-    for (LoadedObject& object : loadedObjects()) {
+    for (LoadedObject& object : loadedObjectsAsNamed()) {
+        const char* named = object.isMainProgram ? "/proc/self/exe" : object.path.c_str();
         struct stat info {};
-        if (!object.path.empty() && stat(object.path.c_str(), &info) == 0 &&
-            sameFile(info, wanted)) {
+        if (*named != '\0' && stat(named, &info) == 0 && sameFile(info, wanted)) {
+            object.path = pathToShow(object);
             found = std::move(object);
             return true;
         }

@@ -34,6 +34,12 @@ int WINAPI RuntimeIdnToAscii(DWORD flags, LPCWSTR unicode, int unicodeCount, LPW
                              int asciiSize);
 #define IdnToAscii RuntimeIdnToAscii
 
+// Windows starts a thread for every CreateThread and keeps none idle in the
+// module (see ReleaseIdleThreads in platform/kernel32.h).
+inline BOOL ReleaseIdleThreads() {
+    return TRUE;
+}
+
 // A wide string literal in the platform's wide character type.
 #define WIDE_TEXT(s) L##s
 // Windows calls DllMain itself.

@@ -21,7 +21,13 @@
 // - ioctlsocket takes FIONBIO only.
 #include "platform/ws2_32.h"
 
-#include <fcntl.h>
+// The header names Windows' FIONBIO; from here on the name is the system's.
+namespace {
+const u_long WindowsNonBlockingIo = FIONBIO;
+}
+#undef FIONBIO
+#include <sys/ioctl.h>
+
 #include <unistd.h>
 
 #include <atomic>
@@ -120,16 +126,13 @@ int closesocket(SOCKET s) {
 }
 
 int ioctlsocket(SOCKET s, long command, u_long* argument) {
-    if (u_long(command) != u_long(FIONBIO) || argument == nullptr) {
+    if (u_long(command) != WindowsNonBlockingIo || argument == nullptr) {
         errno = EINVAL;
         return SOCKET_ERROR;
     }
-    int flags = fcntl(s, F_GETFL, 0);
-    if (flags < 0) {
-        return SOCKET_ERROR;
-    }
-    flags = *argument != 0 ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    return fcntl(s, F_SETFL, flags) == 0 ? 0 : SOCKET_ERROR;
+    // One system call, where reading and setting the flags takes two.
+    int nonBlocking = *argument != 0 ? 1 : 0;
+    return ioctl(s, FIONBIO, &nonBlocking) == 0 ? 0 : SOCKET_ERROR;
 }
 
 int send(SOCKET s, const char* buffer, int length, int flags) {

@@ -114,12 +114,12 @@ check "cpack makes $(basename "$deb")" test -f "$deb"
 depends=$(dpkg-deb -f "$deb" Depends 2>/dev/null)
 declares_dependencies() {
     local package
-    for package in libc6 libstdc++6 xdg-utils libcurl4; do
+    for package in libc6 libstdc++6 xdg-utils libidn2-0 libcurl4; do
         grep -q "$package" <<<"$depends" || return 1
     done
 }
 installable() { apt-get install -s "$deb" >"$work/apt.log" 2>&1; }
-check "it depends on the C and C++ runtimes, xdg-utils and libcurl ($depends)" declares_dependencies
+check "it depends on the C and C++ runtimes, xdg-utils, libidn2 and libcurl ($depends)" declares_dependencies
 check "apt-get can install it here, offline (simulated)" installable
 root=$work/root
 dpkg-deb -x "$deb" "$root" 2>/dev/null

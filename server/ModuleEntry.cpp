@@ -29,5 +29,6 @@ HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* o
 }
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return theModule.GetLockCount() == 0 ? S_OK : S_FALSE;
+    // Threads kept idle for the next request run the library's code too.
+    return theModule.GetLockCount() == 0 && ReleaseIdleThreads() ? S_OK : S_FALSE;
 }

@@ -5,11 +5,10 @@
 #include "protocol/LocalFileProtocol.h"
 #include "support/ModuleLock.h"
 #include "support/ProtocolHost.h"
+#include "support/ProcessThreads.h"
 #include "tests/whoisd/WhoisServer.h"
 
 #include <gtest/gtest.h>
-
-#include <dirent.h>
 
 #include <fstream>
 #include <memory>
@@ -20,22 +19,12 @@ namespace {
 
 const int Requests = 256;
 
+// As the library's DllCanUnloadNow answers.
 bool moduleIdle() {
-    return ModuleLockCount() == 0;
+    return ModuleLockCount() == 0 && ReleaseIdleThreads();
 }
 
 const ObjectMaker maker = {"StaticLibrary", LocalFileProtocol::Create, moduleIdle};
-
-int threadCount() {
-    int count = 0;
-    if (DIR* tasks = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(tasks)) {
-            count += entry->d_name[0] != '.' ? 1 : 0;
-        }
-        closedir(tasks);
-    }
-    return count;
-}
 
 // Resident memory in KiB.
 long residentKiB() {
@@ -53,10 +42,10 @@ long residentKiB() {
 
 // Threads end a little after they let go of the module: wait for them.
 bool threadsBackTo(int count) {
-    for (int i = 0; i < 2000 && threadCount() > count; ++i) {
+    for (int i = 0; i < 2000 && ThreadsOfProcess() > count; ++i) {
         Sleep(10);
     }
-    return threadCount() <= count;
+    return ThreadsOfProcess() <= count;
 }
 
 void runRound(WORD port, int round) {
@@ -88,11 +77,11 @@ int threadsAfterOneRequest() {
     }
     EXPECT_TRUE(WaitUntilIdle(maker));
     server.Stop();
-    int count = threadCount();
+    int count = ThreadsOfProcess();
     for (int settled = 0; settled < 20; ++settled) { // 200 ms without change
         Sleep(10);
-        if (threadCount() != count) {
-            count = threadCount();
+        if (ThreadsOfProcess() != count) {
+            count = ThreadsOfProcess();
             settled = 0;
         }
     }
@@ -109,7 +98,7 @@ TEST(Load, ManyRequestsAtOnceEachGetTheirOwnPageAndLeaveNothingBehind) {
         runRound(server.port(), round);
         ASSERT_TRUE(WaitUntilIdle(maker));
         server.Stop();
-        EXPECT_TRUE(threadsBackTo(threadsBefore)) << threadCount() << " threads left";
+        EXPECT_TRUE(threadsBackTo(threadsBefore)) << ThreadsOfProcess() << " threads left";
         if (round == 1) {
             afterFirstRound = residentKiB();
         }

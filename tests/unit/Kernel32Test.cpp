@@ -2,6 +2,9 @@
 // API under Wine and against the stand-ins on Linux, so that both answer
 // alike.
 #include "platform/winapi.h"
+#ifndef _WIN32
+#include "support/ProcessThreads.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -179,6 +182,46 @@ TEST(Kernel32Sync, CriticalSectionsMayBeEnteredAgainByTheirOwner) {
 }
 
 #ifndef _WIN32
+DWORD WINAPI waitForEvent(LPVOID event) {
+    return WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+}
+
+// Threads kept idle after their routines are gone once released, long
+// before they would leave by themselves: the module that holds their code
+// may then be unloaded.
+TEST(Kernel32Threads, ReleasedIdleThreadsAreGone) {
+    // A first thread, so that threads a runtime starts once with it (a
+    // sanitizer's own) are counted before; threads of earlier tests may
+    // still be ending.
+    HANDLE first = CreateThread(nullptr, 0, returnParameter, nullptr, 0, nullptr);
+    ASSERT_NE(first, nullptr);
+    WaitForSingleObject(first, INFINITE);
+    CloseHandle(first);
+    for (int i = 0; i < 500 && !ReleaseIdleThreads(); ++i) {
+        Sleep(10);
+    }
+    ASSERT_TRUE(ReleaseIdleThreads());
+    const int before = ThreadsOfProcess();
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[4];
+    for (HANDLE& thread : threads) { // all at once: four system threads
+        thread = CreateThread(nullptr, 0, waitForEvent, go, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+    }
+    SetEvent(go);
+    for (HANDLE thread : threads) {
+        EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+        CloseHandle(thread);
+    }
+    CloseHandle(go);
+    EXPECT_TRUE(ReleaseIdleThreads());
+    // Joined; the system lists a joined thread a moment longer at most.
+    for (int i = 0; i < 100 && ThreadsOfProcess() > before; ++i) {
+        Sleep(10);
+    }
+    EXPECT_LE(ThreadsOfProcess(), before);
+}
+
 // The stand-in guards its handles; Windows would touch freed kernel memory
 // only in its own table, so the same call answers FALSE there too.
 TEST(Kernel32Handles, AClosedHandleIsRefused) {
