@@ -65,10 +65,13 @@ template <typename Function> bool find(void* library, const char* name, Function
     return function != nullptr;
 }
 
-// libcurl, once loaded and started; it stays loaded as long as this module.
+// libcurl, once loaded and started. It stays loaded for the life of the
+// process: libcurl and OpenSSL under it keep process-wide state (and
+// per-thread state freed when threads end) that unloading would orphan.
 class LoadedCurl {
 public:
-    LoadedCurl() : library(dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL)) {
+    LoadedCurl() {
+        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         if (library == nullptr) {
             return;
         }
@@ -93,11 +96,6 @@ public:
         // once.
         started = found && a.globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     }
-    ~LoadedCurl() {
-        if (library != nullptr) {
-            dlclose(library);
-        }
-    }
     LoadedCurl(const LoadedCurl&) = delete;
     LoadedCurl& operator=(const LoadedCurl&) = delete;
 
@@ -105,7 +103,6 @@ public:
     const CurlApi* Api() const { return started ? &api : nullptr; }
 
 private:
-    void* library;
     CurlApi api = {};
     bool started = false;
 };

@@ -21,6 +21,21 @@ bool moduleIdle() {
 
 const ObjectMaker maker = {"StaticLibrary", LocalFileProtocol::Create, moduleIdle};
 
+// Worker threads that asked over TLS hold OpenSSL's per-thread state, which
+// it frees when they end. This program links the handler rather than loading
+// it, so nothing unloads it to send its idle threads away: they are sent away
+// here, before OpenSSL's exit-time cleanup would orphan that state.
+class IdleThreadsLeaveBeforeExit : public testing::Environment {
+public:
+    void TearDown() override {
+        for (int wait = 0; wait < 500 && !ReleaseIdleThreads(); ++wait) {
+            Sleep(10);
+        }
+    }
+};
+testing::Environment* const idleThreadsLeave =
+    testing::AddGlobalTestEnvironment(new IdleThreadsLeaveBeforeExit);
+
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
