@@ -55,7 +55,6 @@ struct CurlApi {
     CURLMsg* (*multiInfoRead)(CURLM* multi, int* left);
     curl_slist* (*slistAppend)(curl_slist* list, const char* text);
     void (*slistFreeAll)(curl_slist* list);
-    int (*strnequal)(const char* a, const char* b, size_t length);
 };
 
 template <typename Function> bool find(void* library, const char* name, Function& function) {
@@ -89,8 +88,7 @@ public:
                      find(library, "curl_multi_poll", a.multiPoll) &&
                      find(library, "curl_multi_info_read", a.multiInfoRead) &&
                      find(library, "curl_slist_append", a.slistAppend) &&
-                     find(library, "curl_slist_free_all", a.slistFreeAll) &&
-                     find(library, "curl_strnequal", a.strnequal);
+                     find(library, "curl_slist_free_all", a.slistFreeAll);
         // Once for the process, before the first handle: curl_easy_init
         // would otherwise do it itself, unsafely when two threads fetch at
         // once.
@@ -126,7 +124,7 @@ namespace {
 bool startsWithName(const std::string& line, const char* name) {
     size_t length = std::strlen(name);
     return line.size() > length && line[length] == ':' &&
-           curl().strnequal(line.c_str(), name, length) != 0;
+           lstrcmpiA(line.substr(0, length).c_str(), name) == 0;
 }
 
 // The value of a header line "Name: value\r\n", without the spaces around it.
