@@ -66,9 +66,7 @@ same_page() { # same_page ROOT URL ARGS...
 asks_the_default_server() { # asks_the_default_server ROOT ARGS...
     local root=$1
     shift
-    # RDAP off: nothing goes to IANA's bootstrap files.
-    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tervask\\WhoIsProtocol]\n"DefaultServer"="127.0.0.1:%s"\n"RdapBootstrap"=""\n\n' \
-        "$whoisd_port" >"$work/settings.reg"
+    write_lookup_settings "$work/settings.reg" "127.0.0.1:$whoisd_port"
     HOLLIN_REGISTRY=$work/settings.reg same_page "$root" dnswhois:example.com "$@" &&
         grep -q 'Reply from 127.0.0.1:' "$work/installed.html" &&
         grep -q 'Domain Name: EXAMPLE.COM' "$work/installed.html"

@@ -80,6 +80,14 @@ stop_whoisd() {
     [ -n "${whoisd_pid:-}" ] && kill "$whoisd_pid" 2>/dev/null && wait "$whoisd_pid" 2>/dev/null
 }
 
+# A registry file (the native build's) that holds the lookup settings only:
+# the default server HOST:PORT and the RDAP bootstrap BASE (empty: RDAP off,
+# so that nothing goes to IANA's bootstrap files).
+write_lookup_settings() { # write_lookup_settings FILE HOST:PORT [BASE]
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tervask\\WhoIsProtocol]\n"DefaultServer"="%s"\n"RdapBootstrap"="%s"\n\n' \
+        "$2" "${3:-}" >"$1"
+}
+
 # The checks of a test script: check DESCRIPTION COMMAND... runs COMMAND and
 # tells ok or FAILED; checks_passed NAME sums them up and fails when any failed.
 passed=0

@@ -181,8 +181,7 @@ set_default_server() { # set_default_server HOST:PORT [BASE]
         /d "$1" /f >/dev/null 2>&1
     "$WINE" reg add 'HKCU\Software\Tervask\WhoIsProtocol' /v RdapBootstrap /t REG_SZ \
         /d "${2:-}" /f >/dev/null 2>&1
-    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tervask\\WhoIsProtocol]\n"DefaultServer"="%s"\n"RdapBootstrap"="%s"\n\n' \
-        "$1" "${2:-}" >"$HOLLIN_REGISTRY"
+    write_lookup_settings "$HOLLIN_REGISTRY" "$1" "${2:-}"
 }
 set_default_server "127.0.0.1:$whoisd_port"
 check "the default server is set in Wine's registry" \
