@@ -18,12 +18,6 @@ HRESULT LocalFileProtocol::Create(IUnknown* outer, REFIID iid, void** out) {
     if (object == nullptr) {
         return E_OUTOFMEMORY;
     }
-    // The room of a page without its reply is had now, so that a page can
-    // always be composed whole, whatever memory is left by then.
-    if (!object->page.Reserve(PageFixedLength())) {
-        delete object;
-        return E_OUTOFMEMORY;
-    }
     HRESULT result =
         outer != nullptr ? object->inner.QueryInterface(iid, out) : object->QueryPlain(iid, out);
     if (FAILED(result)) {
@@ -33,12 +27,12 @@ HRESULT LocalFileProtocol::Create(IUnknown* outer, REFIID iid, void** out) {
 }
 
 LocalFileProtocol::LocalFileProtocol(IUnknown* controllingUnknown)
-    : refCount(0), request(nullptr), outer(controllingUnknown), inner(this) {
-    page.Reset(PageMaxSize, ByteBuffer::DefaultStep);
+    : refCount(0), request(nullptr), replyTaken(false), outer(controllingUnknown), inner(this) {
     LockModule();
 }
 
 LocalFileProtocol::~LocalFileProtocol() {
+    page.Close(); // it may show the request's reply
     // A request still running is cut loose, never ended by force.
     WhoisRequest::Discard(request);
     request = nullptr;
@@ -126,6 +120,8 @@ ULONG STDMETHODCALLTYPE LocalFileProtocol::InnerUnknown::Release() {
 
 HRESULT STDMETHODCALLTYPE LocalFileProtocol::Start(LPCWSTR url, IInternetProtocolSink* sink,
                                                    IInternetBindInfo*, DWORD, HANDLE_PTR) {
+    page.Close(); // it may show the reply of the request let go of here
+    replyTaken = false;
     WhoisRequest::Discard(request);
     request = new (std::nothrow) WhoisRequest(sink, url);
     if (request == nullptr || !request->IsUsable()) {
@@ -180,16 +176,20 @@ HRESULT STDMETHODCALLTYPE LocalFileProtocol::Seek(LARGE_INTEGER, DWORD, ULARGE_I
 }
 
 HRESULT STDMETHODCALLTYPE LocalFileProtocol::LockRequest(DWORD) {
-    page.Clear();
+    page.Close();
     // The reply is read only once the worker has finished writing it: a host
-    // that locks early gets no page rather than a torn one.
+    // that locks early gets no page rather than a torn one. The page shows
+    // the reply where it lies, and shows it once: a later lock finds it
+    // drained, as a reply moved into a page of its own would be.
     if (request != nullptr && request->IsComplete()) {
-        ComposePage(page, *request->GetStream()->GetIncoming());
+        const ByteBuffer& reply = *request->GetStream()->GetIncoming();
+        page.Open(replyTaken ? nullptr : reply.GetData(), reply.GetLength());
+        replyTaken = true;
     }
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE LocalFileProtocol::UnlockRequest() {
-    page.Clear();
+    page.Close();
     return S_OK;
 }

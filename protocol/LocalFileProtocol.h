@@ -2,8 +2,8 @@
 #pragma once
 
 #include "protocol/Identifiers.h"
+#include "protocol/ResultPage.h"
 #include "protocol/WhoisRequest.h"
-#include "support/ByteBuffer.h"
 
 // The class's own interface: the object's identity; it declares no methods.
 struct ILocalFileProtocol : public IUnknown {
@@ -66,7 +66,8 @@ private:
 
     LONG refCount;
     WhoisRequest* request;
-    ByteBuffer page;
+    PageView page;
+    bool replyTaken; // the request's reply has been shown by a page
     IUnknown* outer; // the controlling unknown when aggregated, else null
     InnerUnknown inner;
 };

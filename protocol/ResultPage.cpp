@@ -1,5 +1,6 @@
 #include "protocol/ResultPage.h"
 
+#include <algorithm>
 #include <cstring>
 
 const char PageHeaderLine[] = "<HTML><HEAD><TITLE>WhoIs protocol</TITLE></HEAD><BODY><PRE>";
@@ -53,30 +54,16 @@ DWORD linesAfterReply() {
            lineLength(PageClosingLine);
 }
 
-// Moves `reply` into `page` while the page keeps room for the lines after
-// the reply below its maximum, and empties `reply`; returns false when part
-// of the reply had to be left out (no room, or no memory). A reply that does
-// not fit whole is taken in whole pieces of ByteBuffer::MoveChunkSize bytes,
-// up to the first that would not fit, so a cut reply has no gap. One append:
-// nothing shifts piece by piece. The room for the lines after the reply is
-// had in the block with it, so that they cannot fail to go in.
-bool moveReply(ByteBuffer& page, ByteBuffer& reply) {
-    // One growth step more: the most an append once overshot when the block
-    // grew by its shortfall, kept so that a reply is cut at the same byte as
-    // it always was.
-    DWORD keep = linesAfterReply() + page.GetStep();
-    DWORD limit = page.GetMaxSize() > keep ? page.GetMaxSize() - keep : 0;
-    DWORD room = limit > page.GetLength() ? limit - page.GetLength() : 0;
-    DWORD total = reply.GetLength();
-    DWORD taken =
-        total <= room ? total : room / ByteBuffer::MoveChunkSize * ByteBuffer::MoveChunkSize;
-    bool whole = taken == total;
-    if (taken != 0 && (!page.Reserve(page.GetLength() + taken + linesAfterReply()) ||
-                       page.Append(reply.GetData(), taken) != taken)) {
-        whole = false;
-    }
-    reply.Clear();
-    return whole;
+// How many of a reply's `total` bytes a page keeps: all of them when the
+// page still has room below its maximum for the lines that must follow, else
+// whole pieces of ByteBuffer::MoveChunkSize bytes up to the first that would
+// not fit, so a cut reply has no gap. One growth step of the page buffer more
+// is kept free: pages have always been cut at that byte, and stay so.
+DWORD replyBytesKept(DWORD total) {
+    DWORD keep = linesAfterReply() + ByteBuffer::DefaultStep;
+    DWORD headerLength = lineLength(PageHeaderLine);
+    DWORD room = PageMaxSize > keep + headerLength ? PageMaxSize - keep - headerLength : 0;
+    return total <= room ? total : room / ByteBuffer::MoveChunkSize * ByteBuffer::MoveChunkSize;
 }
 
 } // namespace
@@ -116,25 +103,84 @@ DWORD StatusLinesLength(LONG status) {
     return total;
 }
 
-DWORD PageFixedLength() {
-    return lineLength(PageHeaderLine) + linesAfterReply();
+void PageView::Add(const char* bytes, DWORD count) {
+    if (count != 0) {
+        pieces[pieceCount++] = {bytes, count};
+        length += count;
+    }
+}
+
+void PageView::AddLine(const char* line) {
+    Add(line, DWORD(std::strlen(line)));
+    Add("\n", 1);
+}
+
+void PageView::Open(const BYTE* reply, DWORD replyLength) {
+    DWORD total = reply != nullptr ? replyLength : 0;
+    DWORD kept = replyBytesKept(total);
+    LayOut(reply, kept, kept != total);
+}
+
+void PageView::OpenWithoutReply() {
+    LayOut(nullptr, 0, true);
+}
+
+void PageView::LayOut(const BYTE* reply, DWORD kept, bool cut) {
+    Close();
+    AddLine(PageHeaderLine);
+    Add(reinterpret_cast<const char*>(reply), kept);
+    if (cut) {
+        // The notice begins a line of its own.
+        if (kept != 0 && reply[kept - 1] != '\n') {
+            Add("\n", 1);
+        }
+        AddLine(PageCutNoticeLine);
+    }
+    AddLine(PageSeparatorLine);
+    AddLine(PageFooterLine);
+    AddLine(PageClosingLine);
+}
+
+void PageView::Close() {
+    pieceCount = 0;
+    current = 0;
+    offset = 0;
+    length = 0;
+}
+
+DWORD PageView::Read(void* out, DWORD count) {
+    if (out == nullptr) {
+        return 0;
+    }
+    auto* target = static_cast<char*>(out);
+    DWORD copied = 0;
+    while (copied < count && current < pieceCount) {
+        const Piece& piece = pieces[current];
+        DWORD taken = std::min(count - copied, piece.length - offset);
+        std::memcpy(target + copied, piece.bytes + offset, taken);
+        copied += taken;
+        offset += taken;
+        if (offset == piece.length) {
+            ++current;
+            offset = 0;
+        }
+    }
+    return copied;
 }
 
 void ComposePage(ByteBuffer& page, ByteBuffer& reply) {
     page.Clear();
-    // The room for the header and the lines after the reply is had first and
-    // kept while the reply goes in: then no append of those lines can fail,
-    // even when memory runs out, and the page is whole (or, when not even
-    // that room can be had, empty).
-    if (!page.Reserve(PageFixedLength())) {
-        reply.Clear();
-        return;
+    PageView view;
+    view.Open(reply.GetData(), reply.GetLength());
+    if (!page.Reserve(view.Length())) {
+        view.OpenWithoutReply();
+        if (!page.Reserve(view.Length())) {
+            view.Close();
+        }
     }
-    page.AppendLine(PageHeaderLine);
-    if (!moveReply(page, reply)) {
-        AppendCutNotice(page);
+    char piece[4096];
+    for (DWORD count; (count = view.Read(piece, sizeof piece)) != 0;) {
+        page.Append(piece, count);
     }
-    page.AppendLine(PageSeparatorLine);
-    page.AppendLine(PageFooterLine);
-    page.AppendLine(PageClosingLine);
+    reply.Clear();
 }

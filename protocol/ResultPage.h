@@ -28,14 +28,53 @@ void AppendStatusLines(ByteBuffer& buffer, LONG status);
 // them, counted in bytes.
 DWORD StatusLinesLength(LONG status);
 
-// The most a page holds besides its reply: the header and every line that
-// may follow the reply. A page buffer with this much room can always be
-// composed whole.
-DWORD PageFixedLength();
+// A page laid out around a reply without copying it: the header, the
+// reply's bytes, and the lines after them, handed out in order by Read
+// straight from where they are. The reply is cut where the page would not
+// keep room below PageMaxSize for what must follow it; then a notice line
+// says so, and the page still ends with its separator, footer and closing
+// lines. Laying a page out needs no memory, so a page is always whole.
+//
+// The view keeps pointers to the reply's bytes: they must stay in place and
+// unchanged until the view is closed or laid out again.
+class PageView {
+public:
+    PageView() = default;
+    // Lays out the page of `reply` (`length` bytes; none when null), to be
+    // read from its first byte.
+    void Open(const BYTE* reply, DWORD length);
+    // The page of a reply that had to be left out: the cut notice stands in
+    // its place.
+    void OpenWithoutReply();
+    // An empty page, as before the first Open: Read hands out nothing.
+    void Close();
+    // Copies up to `count` bytes of what is left of the page to `out`;
+    // returns the number copied.
+    DWORD Read(void* out, DWORD count);
+    // The whole page's length, read or not.
+    DWORD Length() const { return length; }
 
-// Fills `page` with the header, the drained `reply`, the separator, footer
-// and closing lines. The reply is cut where the page would not keep room for
-// what must follow it, or memory runs out: then a notice line says so, and
-// the page still ends with its separator, footer and closing lines. Only
-// when memory cannot be had even for those lines is the page left empty.
+private:
+    // The most pieces a page has: the header line and its line feed, the
+    // reply, a line feed and the cut notice line, and the three closing lines.
+    static const int MostPieces = 12;
+    struct Piece {
+        const char* bytes;
+        DWORD length;
+    };
+    void LayOut(const BYTE* reply, DWORD kept, bool cut);
+    void Add(const char* bytes, DWORD count);
+    void AddLine(const char* line);
+
+    Piece pieces[MostPieces] = {};
+    int pieceCount = 0;
+    int current = 0;  // the piece Read goes on with
+    DWORD offset = 0; // how far into it
+    DWORD length = 0;
+};
+
+// Fills `page` (a buffer of up to PageMaxSize bytes) with the page of
+// `reply` as PageView lays it out, and drains the reply. When memory cannot
+// be had for the whole page, the reply is left out with the cut notice in
+// its place; when not even that can be had, the page is left empty.
 void ComposePage(ByteBuffer& page, ByteBuffer& reply);
