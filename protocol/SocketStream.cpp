@@ -71,8 +71,11 @@ SocketStream::SocketStream()
       outgoing(new (std::nothrow) ByteBuffer(BufferMaxSize)), socket(INVALID_SOCKET), flags(0),
       cut(false) {
     // Without its buffers the stream cannot carry a request; it reads as
-    // failed rather than being used through null pointers.
-    if (incoming == nullptr || outgoing == nullptr) {
+    // failed rather than being used through null pointers. The reply's
+    // block is had whole at once: growing it as the reply comes would copy
+    // what came before at each step, and touch fresh memory each time (only
+    // the pages a reply fills are ever touched).
+    if (incoming == nullptr || outgoing == nullptr || !incoming->Reserve(BufferMaxSize)) {
         flags |= ErrorFlag;
     }
 }
@@ -89,6 +92,10 @@ LONG SocketStream::SendAll() {
     while (outgoing->GetLength() != 0) {
         int sent = send(socket, reinterpret_cast<const char*>(outgoing->GetData()),
                         int(outgoing->GetLength()), 0);
+        if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK &&
+            WaitUntilReady(true, SendWait) == SocketWaitReady) {
+            continue;
+        }
         if (sent == SOCKET_ERROR) {
             flags |= ErrorFlag;
             return 0;
@@ -101,6 +108,9 @@ LONG SocketStream::SendAll() {
 LONG SocketStream::ReceiveChunk() {
     char received[ReceiveSize];
     int count = recv(socket, received, ReceiveSize, 0);
+    if (count == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        return -1;
+    }
     if (count == SOCKET_ERROR) {
         flags |= ErrorFlag;
         return 0;

@@ -25,11 +25,13 @@ public:
     SocketStream& operator=(const SocketStream&) = delete;
 
     void SetSocket(SOCKET s) { socket = s; }
-    // Sends all of `outgoing`; 0 (with the error flag set) when a send fails.
+    // Sends all of `outgoing`; 0 (with the error flag set) when a send fails,
+    // or a non-blocking socket takes nothing for SendWait milliseconds.
     LONG SendAll();
     // One receive of up to ReceiveSize bytes into `incoming`: 1 when bytes came
     // (kept or, past the limit, dropped), 0 when the server closed the
-    // connection or the receive failed (then the error flag is set).
+    // connection or the receive failed (then the error flag is set), -1 when
+    // a non-blocking socket has nothing yet.
     LONG ReceiveChunk();
     LONG IsOk() const { return (flags & ErrorFlag) == 0 ? 1 : 0; }
     // The text and a line feed, sent at once; the text's length when sent.
@@ -56,6 +58,9 @@ public:
     // up to ReceiveSize bytes at once, a whole number of pieces.
     static const int ChunkSize = 1023;
     static const int ReceiveSize = 16 * ChunkSize;
+    // A query line is a few hundred bytes, which a new connection's send
+    // buffer always takes at once; this bounds the wait all the same.
+    static const DWORD SendWait = 30000;
 
 private:
     static const WORD ErrorFlag = 0x0001;
