@@ -4,6 +4,10 @@
 #include <cstring>
 #include <new>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // The most one escaped byte can take ("&amp;").
@@ -41,14 +45,62 @@ DWORD escapeByte(char byte, char* out) {
     }
 }
 
+// Writes `count` bytes, each escaped when it is markup; returns the bytes
+// written. (The one caller of escapeByte, so that it is inlined here.)
+DWORD escapeEach(const char* bytes, DWORD count, char* out) {
+    DWORD written = 0;
+    for (DWORD k = 0; k < count; ++k) {
+        written += escapeByte(bytes[k], out + written);
+    }
+    return written;
+}
+
 } // namespace
 
+#ifdef __SSE2__
+namespace {
+
+// Sixteen bytes at a time, where the processor compares that many at once
+// (every x86-64 processor does): those without markup go through in one
+// store. Returns how far it got, and the bytes written in `outLength`.
+DWORD escapeBlocks(const char* bytes, DWORD count, char* out, DWORD& outLength) {
+    // Counted in a local: the bytes written through `out` could otherwise be
+    // the count itself, as far as the compiler knows, and it would be kept
+    // in memory.
+    DWORD written = 0;
+    const DWORD blockSize = sizeof(__m128i);
+    const __m128i ampersands = _mm_set1_epi8('&');
+    const __m128i lessThans = _mm_set1_epi8('<');
+    const __m128i greaterThans = _mm_set1_epi8('>');
+    DWORD i = 0;
+    for (; count - i >= blockSize; i += blockSize) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        __m128i markup = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(block, ampersands), _mm_cmpeq_epi8(block, lessThans)),
+            _mm_cmpeq_epi8(block, greaterThans));
+        if (_mm_movemask_epi8(markup) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + written), block);
+            written += blockSize;
+            continue;
+        }
+        written += escapeEach(bytes + i, blockSize, out + written);
+    }
+    outLength = written;
+    return i;
+}
+
+} // namespace
+#endif
+
 DWORD EscapeHtml(const char* bytes, DWORD count, char* out) {
-    // Replies are mostly plain text: eight bytes at a time go through
-    // unchanged when none of them is markup, the rest byte by byte.
+    // Replies are mostly plain text: runs without markup go through
+    // unchanged, a block or eight bytes at a time, the rest byte by byte.
     const DWORD wordSize = sizeof(uint64_t);
     DWORD written = 0;
     DWORD i = 0;
+#ifdef __SSE2__
+    i = escapeBlocks(bytes, count, out, written);
+#endif
     for (uint64_t word; count - i >= wordSize; i += wordSize) {
         std::memcpy(&word, bytes + i, wordSize);
         if (!hasMarkup(word)) {
@@ -56,14 +108,9 @@ DWORD EscapeHtml(const char* bytes, DWORD count, char* out) {
             written += wordSize;
             continue;
         }
-        for (DWORD k = 0; k < wordSize; ++k) {
-            written += escapeByte(bytes[i + k], out + written);
-        }
+        written += escapeEach(bytes + i, wordSize, out + written);
     }
-    for (; i < count; ++i) {
-        written += escapeByte(bytes[i], out + written);
-    }
-    return written;
+    return written + escapeEach(bytes + i, count - i, out + written);
 }
 
 SocketStream::SocketStream()
