@@ -10,6 +10,7 @@
 
 #include "platform/wintypes.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>

@@ -11,15 +11,19 @@
 
 namespace {
 
-// addrinfo's list, freed when the exchange is done with it.
+// The addresses of a server: an address written out as it is, or
+// getaddrinfo's list, freed when the exchange is done with it.
 class ResolvedAddresses {
 public:
     explicit ResolvedAddresses(const char* host) {
+        if (host == nullptr || TakeLiteral(host)) {
+            return;
+        }
         addrinfo hints = {};
         hints.ai_family = AF_UNSPEC; // IPv6 and IPv4 alike, in the resolver's order
         hints.ai_socktype = SOCK_STREAM;
         hints.ai_protocol = IPPROTO_TCP;
-        if (host == nullptr || getaddrinfo(host, nullptr, &hints, &list) != 0) {
+        if (getaddrinfo(host, nullptr, &hints, &list) != 0) {
             list = nullptr;
         }
     }
@@ -30,10 +34,35 @@ public:
     }
     ResolvedAddresses(const ResolvedAddresses&) = delete;
     ResolvedAddresses& operator=(const ResolvedAddresses&) = delete;
-    const addrinfo* First() const { return list; }
+    const addrinfo* First() const { return literal.ai_addr != nullptr ? &literal : list; }
 
 private:
+    // An IPv4 or IPv6 address in its usual text form is the one address
+    // there is: the resolver's work (and the memory it sets up in each
+    // thread that first calls it) is not needed. Anything else, such as a
+    // scoped IPv6 address, is the resolver's.
+    bool TakeLiteral(const char* host) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&literalAddress);
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&literalAddress);
+        if (inet_pton(AF_INET, host, &v4->sin_addr) == 1) {
+            v4->sin_family = AF_INET;
+            literal.ai_addrlen = sizeof *v4;
+        } else if (inet_pton(AF_INET6, host, &v6->sin6_addr) == 1) {
+            v6->sin6_family = AF_INET6;
+            literal.ai_addrlen = sizeof *v6;
+        } else {
+            return false;
+        }
+        literal.ai_family = literalAddress.ss_family;
+        literal.ai_socktype = SOCK_STREAM;
+        literal.ai_protocol = IPPROTO_TCP;
+        literal.ai_addr = reinterpret_cast<sockaddr*>(&literalAddress);
+        return true;
+    }
+
     addrinfo* list = nullptr;
+    addrinfo literal = {};
+    sockaddr_storage literalAddress = {};
 };
 
 bool setBlocking(SOCKET s, bool blocking) {
