@@ -38,7 +38,9 @@ const char Usage[] =
     "waits for ReportResult, then LockRequest, Read until S_FALSE, UnlockRequest,\n"
     "releases everything and asks DllCanUnloadNow (when it has not answered S_OK\n"
     "within 2 seconds, that is a warning on standard error). The page bytes go out\n"
-    "exactly as Read hands them out. When the registry names no handler for the\n"
+    "exactly as Read hands them out: to standard output as they are read (a call\n"
+    "that fails midway leaves what came before it there), to a file once the page\n"
+    "is whole. When the registry names no handler for the\n"
     "dnswhois scheme, the installed library handles it (%s,\n"
     "from this program's folder).\n"
     "\n"
@@ -417,21 +419,27 @@ public:
     explicit CompletionSink(bool trace) : trace(trace) {}
 
     HRESULT STDMETHODCALLTYPE Switch(PROTOCOLDATA*) override {
-        Trace("Switch");
+        Trace([] { return std::string("Switch"); });
         return E_NOTIMPL; // this host has no apartment to switch to
     }
     HRESULT STDMETHODCALLTYPE ReportProgress(ULONG statusCode, LPCWSTR statusText) override {
-        Trace("ReportProgress(" + std::to_string(statusCode) + ", " + toUtf8(statusText) + ")");
+        Trace([&] {
+            return "ReportProgress(" + std::to_string(statusCode) + ", " + toUtf8(statusText) + ")";
+        });
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ReportData(DWORD flags, ULONG progress, ULONG progressMax) override {
-        Trace("ReportData(" + hex(HRESULT(flags)) + ", " + std::to_string(progress) + ", " +
-              std::to_string(progressMax) + ")");
+        Trace([&] {
+            return "ReportData(" + hex(HRESULT(flags)) + ", " + std::to_string(progress) + ", " +
+                   std::to_string(progressMax) + ")";
+        });
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ReportResult(HRESULT result, DWORD error, LPCWSTR text) override {
-        Trace("ReportResult(" + hex(result) + ", " + std::to_string(error) + ", " + toUtf8(text) +
-              ")");
+        Trace([&] {
+            return "ReportResult(" + hex(result) + ", " + std::to_string(error) + ", " +
+                   toUtf8(text) + ")";
+        });
         {
             std::lock_guard<std::mutex> guard(lock);
             if (!completed) {
@@ -467,10 +475,13 @@ private:
     friend HostObject;
     ~CompletionSink() = default;
 
-    void Trace(const std::string& call) const {
+    // `describe` gives the call's text: it is made only when tracing, so
+    // that the handler's thread allocates nothing in this sink otherwise.
+    template <typename Describe> void Trace(Describe describe) const {
         if (!trace) {
             return;
         }
+        std::string call = describe();
         const char* where = std::this_thread::get_id() != hostThread ? "another thread"
                             : insideStart                            ? "host thread, inside Start"
                                                                      : "host thread";
@@ -532,8 +543,27 @@ bool createProtocol(const HandlerLibrary& library, REFCLSID classId, ComRef<ICla
     return true;
 }
 
+// Where the page goes as Read hands it out: straight to a stream (standard
+// output), or kept whole for a file or the browser.
+struct PageTarget {
+    FILE* stream = nullptr; // when null: into `whole`
+    std::string whole;
+};
+
+bool takePiece(PageTarget& target, const char* bytes, size_t count, std::string& error) {
+    if (target.stream == nullptr) {
+        target.whole.append(bytes, count);
+        return true;
+    }
+    if (std::fwrite(bytes, 1, count, target.stream) != count) {
+        error = "cannot write the page to standard output";
+        return false;
+    }
+    return true;
+}
+
 // LockRequest, Read until S_FALSE, UnlockRequest.
-bool readPage(IInternetProtocol* protocol, std::string& page, std::string& error) {
+bool readPage(IInternetProtocol* protocol, PageTarget& target, std::string& error) {
     HRESULT result = protocol->LockRequest(0);
     if (FAILED(result)) {
         error = "LockRequest failed (" + hex(result) + ")";
@@ -542,35 +572,45 @@ bool readPage(IInternetProtocol* protocol, std::string& page, std::string& error
     // Room for a page of the usual size at once: growing the text as it
     // comes would touch twice the memory, and each fresh page of memory
     // costs a fault.
-    page.reserve(ExpectedPageSize);
+    if (target.stream == nullptr) {
+        target.whole.reserve(ExpectedPageSize);
+    }
     char buffer[4096];
+    bool taken = true;
     for (;;) {
         ULONG count = 0;
         result = protocol->Read(buffer, sizeof buffer, &count);
         if (FAILED(result) || count > sizeof buffer) {
             error = "Read failed (" + hex(result) + ", " + std::to_string(count) + " bytes)";
-            protocol->UnlockRequest();
-            return false;
+            taken = false;
+            break;
         }
-        page.append(buffer, count);
+        if (!takePiece(target, buffer, count, error)) {
+            taken = false;
+            break;
+        }
         if (result == S_FALSE || count == 0) {
             break;
         }
     }
     protocol->UnlockRequest();
-    return true;
+    if (taken && target.stream != nullptr && std::fflush(target.stream) != 0) {
+        error = "cannot write the page to standard output";
+        taken = false;
+    }
+    return taken;
 }
 
 bool writePage(const std::string& page, const std::string& path, std::string& error) {
-    FILE* file = path.empty() ? stdout : std::fopen(path.c_str(), "wb");
+    FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
     bool written = std::fwrite(page.data(), 1, page.size(), file) == page.size();
-    written = (file == stdout ? std::fflush(file) : std::fclose(file)) == 0 && written;
+    written = std::fclose(file) == 0 && written;
     if (!written) {
-        error = "cannot write the page to " + (path.empty() ? "standard output" : path);
+        error = "cannot write the page to " + path;
     }
     return written;
 }
@@ -602,7 +642,7 @@ void checkUnload(const HandlerLibrary& library) {
 }
 
 // Start, the wait, and reading the page (or Abort). Returns the exit status.
-int runRequest(IInternetProtocol* protocol, const Options& options, std::string& page) {
+int runRequest(IInternetProtocol* protocol, const Options& options, PageTarget& page) {
     CompletionSink* sink = new CompletionSink(options.trace);
     HostBindInfo* bindInfo = new HostBindInfo();
 
@@ -643,7 +683,9 @@ int run(const Options& options) {
         return fail(HandlerFailed, error);
     }
 
-    std::string page;
+    // Standard output takes the page as it is read, as a stream of it.
+    PageTarget page;
+    page.stream = options.output.empty() && !options.open ? stdout : nullptr;
     int status;
     {
         // Released in reverse order: the protocol object, then the class object.
@@ -656,13 +698,13 @@ int run(const Options& options) {
     }
     checkUnload(library);
 
-    if (status != PageRead) {
+    if (status != PageRead || page.stream != nullptr) {
         return status;
     }
     if (options.open) {
-        return OpenInBrowser(page, error) ? PageRead : fail(NotOpened, error);
+        return OpenInBrowser(page.whole, error) ? PageRead : fail(NotOpened, error);
     }
-    if (!writePage(page, options.output, error)) {
+    if (!writePage(page.whole, options.output, error)) {
         return fail(HandlerFailed, error);
     }
     return status;
