@@ -1,7 +1,6 @@
 #include "support/TextString.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -280,11 +279,27 @@ TextString& TextString::EraseBeforePosition(LONG count) {
 }
 
 DWORD TextString::ToUnsigned() const {
+    // As sscanf's %u reads it (blanks, a sign, digits, taken modulo 2^32),
+    // without the weight of the scanf machinery on every URL parsed.
     if (text == nullptr) {
         return 0;
     }
-    unsigned int value = 0;
-    return std::sscanf(text, "%u", &value) == 1 ? DWORD(value) : 0;
+    const char* at = text;
+    while (*at == ' ' || (*at >= '\t' && *at <= '\r')) {
+        ++at;
+    }
+    bool negative = *at == '-';
+    if (*at == '-' || *at == '+') {
+        ++at;
+    }
+    if (*at < '0' || *at > '9') {
+        return 0;
+    }
+    DWORD value = 0;
+    for (; *at >= '0' && *at <= '9'; ++at) {
+        value = value * 10 + DWORD(*at - '0');
+    }
+    return negative ? 0u - value : value;
 }
 
 LPSTR WideToAnsi(UINT codePage, LPCWSTR wideText) {

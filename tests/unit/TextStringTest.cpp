@@ -129,6 +129,8 @@ TEST(TextString, ReadsTheLeadingUnsignedNumber) {
     EXPECT_EQ(TextString("").ToUnsigned(), 0u);
     EXPECT_EQ(TextString().ToUnsigned(), 0u);
     EXPECT_EQ(TextString("-1").ToUnsigned(), 0xFFFFFFFFu);
+    EXPECT_EQ(TextString("\t+7").ToUnsigned(), 7u);
+    EXPECT_EQ(TextString("4294967297").ToUnsigned(), 1u) << "taken modulo 2^32, as %u does";
 }
 
 TEST(TextString, CopyToChecksTheRoom) {
