@@ -213,12 +213,16 @@ LONG resolveBelow(HKEY key, LPCSTR subKey, KeyRef& ref, std::vector<std::string>
     return status;
 }
 
-Key* findKey(Tree& tree, int root, const std::vector<std::string>& path) {
-    Key* key = &tree.roots[root];
+const Key* findKey(const Tree& tree, int root, const std::vector<std::string>& path) {
+    const Key* key = &tree.roots[root];
     for (size_t i = 0; i < path.size() && key != nullptr; ++i) {
         key = key->FindSubkey(path[i]);
     }
     return key;
+}
+
+Key* findKey(Tree& tree, int root, const std::vector<std::string>& path) {
+    return const_cast<Key*>(findKey(static_cast<const Tree&>(tree), root, path));
 }
 
 // --- reading and changing ------------------------------------------------------------------------
@@ -237,16 +241,16 @@ template <typename Call> LSTATUS guarded(Call call) {
 template <typename Read> LSTATUS readKey(HKEY handle, REGSAM needed, Read read) {
     return guarded([&]() -> LSTATUS {
         KeyRef ref;
-        Tree tree;
+        std::shared_ptr<const Tree> tree;
         FILETIME modified{};
         LONG status = resolve(handle, ref, needed);
         if (status == ERROR_SUCCESS) {
-            status = registry::Load(tree, &modified);
+            status = registry::Snapshot(tree, &modified);
         }
         if (status != ERROR_SUCCESS) {
             return status;
         }
-        Key* key = findKey(tree, ref.root, ref.path);
+        const Key* key = findKey(*tree, ref.root, ref.path);
         return key != nullptr ? read(*key, modified) : ERROR_KEY_DELETED;
     });
 }
@@ -350,18 +354,18 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
     return guarded([&]() -> LSTATUS {
         KeyRef ref;
         std::vector<std::string> path;
-        Tree tree;
+        std::shared_ptr<const Tree> tree;
         LONG status = resolveBelow(key, subKey, ref, path);
         if (status == ERROR_SUCCESS) {
-            status = registry::Load(tree, nullptr);
+            status = registry::Snapshot(tree, nullptr);
         }
         if (status != ERROR_SUCCESS) {
             return status;
         }
-        if (findKey(tree, ref.root, ref.path) == nullptr) {
+        if (findKey(*tree, ref.root, ref.path) == nullptr) {
             return ERROR_KEY_DELETED;
         }
-        Key* current = &tree.roots[ref.root];
+        const Key* current = &tree->roots[ref.root];
         for (std::string& part : path) {
             current = current->FindSubkey(part);
             if (current == nullptr) {
@@ -425,8 +429,8 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBY
     if (data != nullptr && size == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    return readKey(key, KEY_QUERY_VALUE, [&](Key& target, const FILETIME&) -> LSTATUS {
-        Value* value = target.FindValue(valueName == nullptr ? "" : valueName);
+    return readKey(key, KEY_QUERY_VALUE, [&](const Key& target, const FILETIME&) -> LSTATUS {
+        const Value* value = target.FindValue(valueName == nullptr ? "" : valueName);
         return value == nullptr ? ERROR_FILE_NOT_FOUND : copyData(*value, type, data, size);
     });
 }
@@ -525,7 +529,7 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPD
         return ERROR_INVALID_PARAMETER;
     }
     return readKey(
-        key, KEY_ENUMERATE_SUB_KEYS, [&](Key& target, const FILETIME& modified) -> LSTATUS {
+        key, KEY_ENUMERATE_SUB_KEYS, [&](const Key& target, const FILETIME& modified) -> LSTATUS {
             if (index >= target.subkeys.size()) {
                 return ERROR_NO_MORE_ITEMS;
             }
@@ -546,7 +550,7 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameL
         (data != nullptr && size == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    return readKey(key, KEY_QUERY_VALUE, [&](Key& target, const FILETIME&) -> LSTATUS {
+    return readKey(key, KEY_QUERY_VALUE, [&](const Key& target, const FILETIME&) -> LSTATUS {
         if (index >= target.values.size()) {
             return ERROR_NO_MORE_ITEMS;
         }
@@ -560,45 +564,46 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD,
                          LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
                          LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                          LPDWORD securityDescriptorSize, PFILETIME lastWriteTime) {
-    return readKey(key, KEY_QUERY_VALUE, [&](Key& target, const FILETIME& modified) -> LSTATUS {
-        if (keyClass != nullptr && classLength != nullptr) {
-            LONG status = copyName("", keyClass, classLength);
-            if (status != ERROR_SUCCESS) {
-                return status;
+    return readKey(
+        key, KEY_QUERY_VALUE, [&](const Key& target, const FILETIME& modified) -> LSTATUS {
+            if (keyClass != nullptr && classLength != nullptr) {
+                LONG status = copyName("", keyClass, classLength);
+                if (status != ERROR_SUCCESS) {
+                    return status;
+                }
+            } else if (classLength != nullptr) {
+                *classLength = 0;
             }
-        } else if (classLength != nullptr) {
-            *classLength = 0;
-        }
-        DWORD longestSubkey = 0;
-        for (const auto& subkey : target.subkeys) {
-            longestSubkey = std::max(longestSubkey, DWORD(subkey->name.size()));
-        }
-        DWORD longestName = 0;
-        DWORD longestData = 0;
-        for (const Value& value : target.values) {
-            longestName = std::max(longestName, DWORD(value.name.size()));
-            longestData = std::max(longestData, DWORD(value.data.size()));
-        }
-        const DWORD answers[] = {DWORD(target.subkeys.size()),
-                                 longestSubkey,
-                                 0,
-                                 DWORD(target.values.size()),
-                                 longestName,
-                                 longestData,
-                                 0};
-        LPDWORD outs[] = {
-            subKeys,        maxSubKeyLength,       maxClassLength, values, maxValueNameLength,
-            maxValueLength, securityDescriptorSize};
-        for (size_t i = 0; i < sizeof outs / sizeof outs[0]; ++i) {
-            if (outs[i] != nullptr) {
-                *outs[i] = answers[i];
+            DWORD longestSubkey = 0;
+            for (const auto& subkey : target.subkeys) {
+                longestSubkey = std::max(longestSubkey, DWORD(subkey->name.size()));
             }
-        }
-        if (lastWriteTime != nullptr) {
-            *lastWriteTime = modified;
-        }
-        return ERROR_SUCCESS;
-    });
+            DWORD longestName = 0;
+            DWORD longestData = 0;
+            for (const Value& value : target.values) {
+                longestName = std::max(longestName, DWORD(value.name.size()));
+                longestData = std::max(longestData, DWORD(value.data.size()));
+            }
+            const DWORD answers[] = {DWORD(target.subkeys.size()),
+                                     longestSubkey,
+                                     0,
+                                     DWORD(target.values.size()),
+                                     longestName,
+                                     longestData,
+                                     0};
+            LPDWORD outs[] = {
+                subKeys,        maxSubKeyLength,       maxClassLength, values, maxValueNameLength,
+                maxValueLength, securityDescriptorSize};
+            for (size_t i = 0; i < sizeof outs / sizeof outs[0]; ++i) {
+                if (outs[i] != nullptr) {
+                    *outs[i] = answers[i];
+                }
+            }
+            if (lastWriteTime != nullptr) {
+                *lastWriteTime = modified;
+            }
+            return ERROR_SUCCESS;
+        });
 }
 
 // --- installations -------------------------------------------------------------------------------

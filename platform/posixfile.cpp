@@ -1,7 +1,7 @@
 // The platform layer's own files: read whole, or mapped, the POSIX way.
 //
 // Divisions, in order:
-//   - reading whole files: ReadFileText
+//   - reading whole files: ReadFileText, ReadOpenFile
 //   - mapping: MappedFile
 //
 // Where this differs from Windows, and why:
@@ -21,9 +21,7 @@
 
 // --- reading whole files -------------------------------------------------------------------------
 
-namespace {
-
-FILETIME fileTimeOf(const struct stat& info) {
+FILETIME ModificationTimeOf(const struct stat& info) {
     // 100-nanosecond steps since 1601-01-01, the epoch of FILETIME.
     const uint64_t unixEpoch = 116444736000000000ull;
     uint64_t ticks = unixEpoch + uint64_t(info.st_mtim.tv_sec) * 10000000ull +
@@ -31,7 +29,24 @@ FILETIME fileTimeOf(const struct stat& info) {
     return FILETIME{DWORD(ticks), DWORD(ticks >> 32)};
 }
 
-} // namespace
+LONG ReadOpenFile(int descriptor, std::string& text, size_t limit) {
+    char buffer[8192];
+    while (limit > 0) {
+        ssize_t got = read(descriptor, buffer, std::min(limit, sizeof buffer));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return ERROR_CANTREAD;
+        }
+        if (got == 0) {
+            break;
+        }
+        text.append(buffer, size_t(got));
+        limit -= size_t(got);
+    }
+    return ERROR_SUCCESS;
+}
 
 LONG ReadFileText(const std::string& path, std::string& text, FILETIME* modified, size_t limit) {
     if (modified != nullptr) {
@@ -46,24 +61,9 @@ LONG ReadFileText(const std::string& path, std::string& text, FILETIME* modified
         return ERROR_CANTREAD;
     }
     if (modified != nullptr) {
-        *modified = fileTimeOf(info);
+        *modified = ModificationTimeOf(info);
     }
-    char buffer[8192];
-    while (limit > 0) {
-        ssize_t got = read(file.Get(), buffer, std::min(limit, sizeof buffer));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return ERROR_CANTREAD;
-        }
-        if (got == 0) {
-            break;
-        }
-        text.append(buffer, size_t(got));
-        limit -= size_t(got);
-    }
-    return ERROR_SUCCESS;
+    return ReadOpenFile(file.Get(), text, limit);
 }
 
 // --- mapping -------------------------------------------------------------------------------------

@@ -1,12 +1,13 @@
 // File access shared by the stand-ins that keep their data in files (the
 // registry file, type library files) or read them (module files).
 //
-// Internal to the platform layer. ReadFileText may throw std::bad_alloc; its
+// Internal to the platform layer. ReadFileText and ReadOpenFile may throw std::bad_alloc; its
 // callers turn that into their own out-of-memory result.
 #pragma once
 
 #include "platform/wintypes.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -43,6 +44,11 @@ private:
 // there is none to give.
 LONG ReadFileText(const std::string& path, std::string& text, FILETIME* modified = nullptr,
                   size_t limit = SIZE_MAX);
+// Appends what is left of an open file to `text`, or its next `limit` bytes:
+// ERROR_SUCCESS or ERROR_CANTREAD.
+LONG ReadOpenFile(int descriptor, std::string& text, size_t limit = SIZE_MAX);
+// A file's modification time as a FILETIME.
+FILETIME ModificationTimeOf(const struct stat& info);
 
 // A whole file mapped read-only; unmapped when it goes out of scope unless
 // released.

@@ -5,11 +5,14 @@
 //   - where the file is: HOLLIN_REGISTRY, or the default under the user's
 //     data folder
 //   - locks: the lock files beside the registry file
-//   - reading: the file as it is now
+//   - reading: the file as it is now, and the last one read kept for as
+//     long as it is the file at the path
 //   - changing: read-modify-write under the lock, and the atomic replacement
 //
-// The file is the registry: nothing is cached between calls, so two
-// processes that share the file see each other's changes at once. A change
+// The file is the registry: every call looks at the file that is at the
+// path now, so two processes that share the file see each other's changes
+// at once; only a file that is the very one read before is not read and
+// parsed again (see LastFileRead). A change
 // is read-modify-write under flock(LOCK_EX) on a lock file beside the
 // registry file (the registry file itself is replaced on every write, so it
 // cannot carry the lock), and the new text goes to a temporary file that is
@@ -22,9 +25,9 @@
 // - The registry is a file of the user's, shared by every process that names
 //   the same file; no part of it needs other rights to change
 //   (HKEY_LOCAL_MACHINE is kept in the same file).
-// - Every call reads the whole file again and every change rewrites it,
-//   which suits the few keys a registration writes; a large registry would
-//   make every call slow.
+// - Every change rewrites the whole file, and every call made after it
+//   reads the whole file again, which suits the few keys a registration
+//   writes; a large registry would make every change slow.
 // - A registration (a series of changes) can be made exclusive with a second
 //   lock, which Windows leaves to the installer (see
 //   BeginRegistryInstallation in advapi32.h).
@@ -39,8 +42,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
+#include <mutex>
 
 namespace registry {
 
@@ -109,7 +115,8 @@ int LockInstallation() {
     return lockBeside(FilePath(), ".install");
 }
 
-// --- reading -------------------------------------------------------------------------------------
+// --- reading
+// ---------------------------------------------------------------------------------------
 
 namespace {
 
@@ -125,10 +132,125 @@ LONG loadFrom(const std::string& path, Tree& tree, FILETIME* modified) {
     return Parse(text, tree) ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
+bool sameTime(const timespec& one, const timespec& other) {
+    return one.tv_sec == other.tv_sec && one.tv_nsec == other.tv_nsec;
+}
+
+// Whether two stats describe the same file with the same content, given
+// that the first one's file is held open (see LastFileRead).
+bool sameFile(const struct stat& one, const struct stat& other) {
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino &&
+           one.st_size == other.st_size && sameTime(one.st_mtim, other.st_mtim) &&
+           sameTime(one.st_ctim, other.st_ctim);
+}
+
+// How long a file must have been left alone, when it is read, to be kept:
+// the file system stamps a change with the time of its clock's last tick,
+// so a second change within the same tick would leave the times as the
+// first one left them.
+const time_t SettledSeconds = 1;
+
+// Whether the file had been left alone long enough when it was read.
+bool settled(const struct stat& file) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    time_t latest = std::max(file.st_mtim.tv_sec, file.st_ctim.tv_sec);
+    return now.tv_sec - latest > SettledSeconds;
+}
+
+// The registry file last read, as parsed, kept with the file held open: a
+// call that finds the same file at the path takes this tree instead of
+// reading and parsing the file again, which is most of what a registry call
+// costs (and a request asks for its settings a value at a time). Held open,
+// the file's inode cannot pass to another file, so the same device and
+// inode with the same size and times is the same text: writers replace the
+// file and never change it in place, and a file changed in place still
+// shows a new size or time once it has settled.
+class LastFileRead {
+public:
+    LastFileRead() = default;
+    LastFileRead(const LastFileRead&) = delete;
+    LastFileRead& operator=(const LastFileRead&) = delete;
+    ~LastFileRead() { Forget(); }
+
+    bool Recall(const std::string& path, const struct stat& now, std::shared_ptr<const Tree>& tree,
+                FILETIME* modified) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (held < 0 || path != keptPath || !sameFile(kept, now)) {
+            return false;
+        }
+        tree = keptTree;
+        if (modified != nullptr) {
+            *modified = ModificationTimeOf(kept);
+        }
+        return true;
+    }
+
+    // Keeps `tree`, read from `file` (taken over) as `read` describes it,
+    // when the file had settled; else lets the file go.
+    void Keep(const std::string& path, FileDescriptor& file, const struct stat& read,
+              const std::shared_ptr<const Tree>& tree) {
+        if (!settled(read)) {
+            return;
+        }
+        std::lock_guard<std::mutex> guard(lock);
+        Forget();
+        keptPath = path;
+        kept = read;
+        keptTree = tree;
+        held = file.Release();
+    }
+
+private:
+    void Forget() {
+        if (held >= 0) {
+            close(held);
+            held = -1;
+        }
+        keptTree.reset();
+    }
+
+    std::mutex lock;
+    std::string keptPath;
+    struct stat kept {};
+    std::shared_ptr<const Tree> keptTree;
+    int held = -1;
+};
+
+LastFileRead lastFileRead;
+
 } // namespace
 
-LONG Load(Tree& tree, FILETIME* modified) {
-    return loadFrom(FilePath(), tree, modified);
+LONG Snapshot(std::shared_ptr<const Tree>& tree, FILETIME* modified) {
+    if (modified != nullptr) {
+        *modified = FILETIME{0, 0};
+    }
+    std::string path = FilePath();
+    struct stat now {};
+    if (stat(path.c_str(), &now) == 0 && lastFileRead.Recall(path, now, tree, modified)) {
+        return ERROR_SUCCESS;
+    }
+    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid() && (errno == ENOENT || errno == ENOTDIR)) {
+        tree = std::make_shared<Tree>(); // no file yet: an empty registry
+        return ERROR_SUCCESS;
+    }
+    struct stat read {};
+    std::string text;
+    if (!file.Valid() || fstat(file.Get(), &read) != 0 || !S_ISREG(read.st_mode) ||
+        ReadOpenFile(file.Get(), text) != ERROR_SUCCESS) {
+        return ERROR_CANTREAD;
+    }
+    auto parsed = std::make_shared<Tree>();
+    if (!Parse(text, *parsed)) {
+        return ERROR_BADDB;
+    }
+    if (modified != nullptr) {
+        *modified = ModificationTimeOf(read);
+    }
+    lastFileRead.Keep(path, file, read, parsed);
+    tree = std::move(parsed);
+    return ERROR_SUCCESS;
 }
 
 // --- changing ------------------------------------------------------------------------------------

@@ -37,6 +37,7 @@ struct Key {
     Key& AddSubkey(const std::string& subName); // the existing one if there is one
     bool RemoveSubkey(const std::string& subName);
     Value* FindValue(const std::string& valueName);
+    const Value* FindValue(const std::string& valueName) const;
     bool RemoveValue(const std::string& valueName);
 };
 
@@ -55,10 +56,12 @@ bool Parse(const std::string& text, Tree& tree);
 // Where the registry lives now (HOLLIN_REGISTRY or its default).
 std::string FilePath();
 
-// Reads the file as it is now; a missing file is an empty registry. Answers
-// ERROR_SUCCESS, ERROR_CANTREAD or ERROR_BADDB. `modified` (may be null)
-// receives the file's modification time, 0 when there is no file.
-LONG Load(Tree& tree, FILETIME* modified);
+// The registry as the file at the path holds it now, to read and never to
+// change (the same tree is handed out again while that file stays the
+// same); a missing file is an empty registry. Answers ERROR_SUCCESS,
+// ERROR_CANTREAD or ERROR_BADDB. `modified` (may be null) receives the
+// file's modification time, 0 when there is no file.
+LONG Snapshot(std::shared_ptr<const Tree>& tree, FILETIME* modified);
 
 // Changes the registry: under the file's exclusive lock, reads the current
 // file, lets `change` work on it, and, when `change` answers ERROR_SUCCESS

@@ -71,13 +71,17 @@ bool Key::RemoveSubkey(const std::string& subName) {
     return found;
 }
 
-Value* Key::FindValue(const std::string& valueName) {
-    for (Value& value : values) {
+const Value* Key::FindValue(const std::string& valueName) const {
+    for (const Value& value : values) {
         if (SameName(value.name, valueName)) {
             return &value;
         }
     }
     return nullptr;
+}
+
+Value* Key::FindValue(const std::string& valueName) {
+    return const_cast<Value*>(static_cast<const Key*>(this)->FindValue(valueName));
 }
 
 bool Key::RemoveValue(const std::string& valueName) {

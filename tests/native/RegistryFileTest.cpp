@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -139,6 +140,28 @@ TEST_F(RegistryFile, ADamagedFileIsReportedAndNeverReplaced) {
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_READ, &key), ERROR_CANTREAD);
     rmdir(registryFile.c_str());
+}
+
+// A file left alone for a while is kept once read; another process's change
+// must still be seen by the next call, whether it replaced the file or
+// rewrote it in place, and with the same length.
+TEST_F(RegistryFile, AKeptFileGivesWayToAChangedOne) {
+    auto fileWith = [](const char* value) {
+        return std::string("REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"Name\"=\"") + value + "\"\n\n";
+    };
+    auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2100)); };
+    WriteBytes(registryFile, fileWith("one"));
+    settle();
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "A", "Name"), std::string("one\0", 4));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "A", "Name"), std::string("one\0", 4)) << "kept";
+    WriteBytes(registryFile + ".new", fileWith("two"));
+    ASSERT_EQ(std::rename((registryFile + ".new").c_str(), registryFile.c_str()), 0);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "A", "Name"), std::string("two\0", 4)) << "replaced";
+
+    settle();
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "A", "Name"), std::string("two\0", 4));
+    WriteBytes(registryFile, fileWith("six")); // in place: the same file, the same length
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "A", "Name"), std::string("six\0", 4)) << "rewritten";
 }
 
 TEST_F(RegistryFile, ItLivesInTheUsersDataFolderByDefault) {
