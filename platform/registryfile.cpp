@@ -227,10 +227,11 @@ LONG Snapshot(std::shared_ptr<const Tree>& tree, FILETIME* modified) {
     }
     std::string path = FilePath();
     struct stat now {};
-    if (stat(path.c_str(), &now) == 0 && lastFileRead.Recall(path, now, tree, modified)) {
+    bool found = stat(path.c_str(), &now) == 0;
+    if (found && lastFileRead.Recall(path, now, tree, modified)) {
         return ERROR_SUCCESS;
     }
-    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor file(found ? open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1);
     if (!file.Valid() && (errno == ENOENT || errno == ENOTDIR)) {
         tree = std::make_shared<Tree>(); // no file yet: an empty registry
         return ERROR_SUCCESS;

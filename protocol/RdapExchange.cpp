@@ -60,6 +60,7 @@ WhoisRequest::RdapResult WhoisRequest::AskRdap(RequestStatus portFailure, bool& 
         return RdapNotAsked;
     }
     rdapAsked = true;
+    CloseAnsweredSocket(); // the whois server has said all it will
     // The standard library and the JSON reader throw when memory runs out;
     // nothing of that leaves here.
     try {

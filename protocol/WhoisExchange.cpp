@@ -142,7 +142,15 @@ RequestStatus WhoisRequest::Exchange() {
     bool stopped = false;
     RequestStatus status =
         FollowsReferrals() ? AskChain(stopped) : Converse(server.GetText(), port, stopped);
+    status = Report(status, stopped);
+    // The last connection is closed once the host has its report: closing
+    // it takes microseconds the host need not wait for.
+    CloseAnsweredSocket();
     WSACleanup();
+    return status;
+}
+
+RequestStatus WhoisRequest::Report(RequestStatus status, bool stopped) {
     if (stopped) {
         MarkComplete();
         return StatusOk;
@@ -155,6 +163,13 @@ RequestStatus WhoisRequest::Exchange() {
     }
     CompleteReply();
     return StatusOk;
+}
+
+void WhoisRequest::CloseAnsweredSocket() {
+    if (answeredSocket != INVALID_SOCKET) {
+        closesocket(answeredSocket);
+        answeredSocket = INVALID_SOCKET;
+    }
 }
 
 bool WhoisRequest::FollowsReferrals() const {
@@ -236,8 +251,8 @@ RequestStatus WhoisRequest::AskChain(bool& stopped) {
 }
 
 // Resolve, connect, send the query, receive the reply. The socket it opens
-// is closed before it returns. In a chain, the reply follows a line naming
-// its server.
+// is closed when the next server is asked or the request has reported. In a chain, the reply
+// follows a line naming its server.
 RequestStatus WhoisRequest::Converse(LPCSTR host, DWORD serverPort, bool& stopped) {
     // getaddrinfo, not gethostbyname: the latter's result lives in a buffer
     // shared by every thread of the process.
@@ -271,7 +286,9 @@ RequestStatus WhoisRequest::Converse(LPCSTR host, DWORD serverPort, bool& stoppe
     } else {
         status = StatusSocketError;
     }
-    closesocket(s);
+    // Left open until the next server is asked or the request has reported.
+    CloseAnsweredSocket();
+    answeredSocket = s;
     return status;
 }
 

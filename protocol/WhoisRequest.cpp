@@ -9,8 +9,9 @@
 
 WhoisRequest::WhoisRequest(IInternetProtocolSink* hostSink, LPCWSTR wideUrl)
     : WorkerThread(nullptr), sink(hostSink), stream(nullptr), port(DefaultWhoisPort), parsedOk(0),
-      simpleShape(false), rdapAsked(false), urlCopied(false), lifecycle(Idle), complete(false),
-      connectTimeout(ConnectTimeout), receiveTimeout(ReceiveTimeout) {
+      simpleShape(false), rdapAsked(false), urlCopied(false), answeredSocket(INVALID_SOCKET),
+      lifecycle(Idle), complete(false), connectTimeout(ConnectTimeout),
+      receiveTimeout(ReceiveTimeout) {
     InitializeCriticalSection(&reportLock);
     if (sink != nullptr) {
         sink->AddRef();

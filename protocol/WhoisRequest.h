@@ -89,6 +89,9 @@ private:
     RdapResult AskRdapService(RequestStatus portFailure, bool& stopped);
     // One server: resolve, connect, send the query, receive the reply.
     RequestStatus Converse(LPCSTR host, DWORD serverPort, bool& stopped);
+    // Reports the exchange's outcome to the host (nothing when stopped).
+    RequestStatus Report(RequestStatus status, bool stopped);
+    void CloseAnsweredSocket();
     void MarkComplete() { complete.store(true, std::memory_order_release); }
     // The thread's last act: marks the run finished, or, when the owner has
     // cut the request loose in the meantime, deletes it.
@@ -108,6 +111,7 @@ private:
     TextString failedServerLine;
     bool rdapAsked;
     bool urlCopied;
+    SOCKET answeredSocket; // the last server's connection, until it is closed
 
     CRITICAL_SECTION reportLock; // between reports and cutting the request loose
     std::atomic<LONG> lifecycle;
