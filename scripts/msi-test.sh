@@ -65,7 +65,7 @@ snapshot() {
     iconv -f UTF-16 -t UTF-8 "$drive/snapshot.reg" | tr -d '\r' >"$work/snapshot.reg"
     if [ "${1:-}" = --hollin ]; then
         awk '/^\[/ { key = $0; print key; next } /^$/ { next } { print key " " $0 }' \
-            "$work/snapshot.reg" | grep -E '5D1C7E2|Tervask\.WhoIsProtocol|\\Handler\\dnswhois' |
+            "$work/snapshot.reg" | { grep -E '5D1C7E2|Tervask\.WhoIsProtocol|\\Handler\\dnswhois' || true; } |
             LC_ALL=C sort
         return
     fi
@@ -88,6 +88,22 @@ without_library_path() { sed 's/^\(\[[^]]*\\InprocServer32\] @=\).*/\1PATH/' "$1
 same_as() { # same_as FILE: hollin's keys now are those of FILE
     snapshot --hollin >"$work/now" &&
         diff <(without_library_path "$1") <(without_library_path "$work/now")
+}
+# eventually CHECK...: CHECK holds now or within 10 s. Under load, a CI run
+# once failed to see the x86 package's keys right after its install (the
+# look at hollin's keys failed outright, as when there are none), while the
+# uninstall that followed worked; six runs on an idle machine passed. So a
+# check of the registry after msiexec is made again for a while, and only its
+# last try says what differs.
+eventually() {
+    local try
+    for try in $(seq 19); do
+        if "$@" >/dev/null 2>&1; then
+            return 0
+        fi
+        sleep 0.5
+    done
+    "$@"
 }
 reg_import() { # reg_import VIEW FILE
     "$WINE" reg import "Z:$2" "/reg:$1" >/dev/null 2>&1
@@ -180,7 +196,7 @@ check "the reference is gone again" as_before
 
 echo "== hollin-x64.msi"
 check "msiexec /i hollin-x64.msi /qn succeeds" msiexec /i 'C:\msi\hollin-x64.msi' /qn
-check "hollin's keys are regsvr32's, in both views" same_as "$work/reference-x64"
+check "hollin's keys are regsvr32's, in both views" eventually same_as "$work/reference-x64"
 start_whoisd "$native/hollin-whoisd" "$work" 2>"$work/whoisd.log"
 url="dnswhois://127.0.0.1:$whoisd_port/example.com"
 "$native/dnswhois" --library "$native/hollin.so" "$url" >"$work/native.html"
@@ -199,20 +215,20 @@ installed_versions() {
 }
 check "a newer package installs over it" msiexec /i 'C:\msi\hollin-x64-newer.msi' /qn
 only_newer_installed() { [ "$(installed_versions)" = 99.0.0.0 ]; }
-check "and replaces it: one hollin, the newer" only_newer_installed
+check "and replaces it: one hollin, the newer" eventually only_newer_installed
 check "msiexec /x of the newer package succeeds" msiexec /x 'C:\msi\hollin-x64-newer.msi' /qn
-check "no key of hollin's is left" no_hollin_key
-check "the registry is as before the install" as_before
-check "the foreign keys survive" foreign_keys_intact
-check "no file is left" no_file_left
+check "no key of hollin's is left" eventually no_hollin_key
+check "the registry is as before the install" eventually as_before
+check "the foreign keys survive" eventually foreign_keys_intact
+check "no file is left" eventually no_file_left
 
 echo "== hollin-x86.msi"
 check "msiexec /i hollin-x86.msi /qn succeeds" msiexec /i 'C:\msi\hollin-x86.msi' /qn
-check "hollin's keys are the 32-bit registration's" same_as "$work/reference-x86"
+check "hollin's keys are the 32-bit registration's" eventually same_as "$work/reference-x86"
 check "msiexec /x hollin-x86.msi /qn succeeds" msiexec /x 'C:\msi\hollin-x86.msi' /qn
-check "no key of hollin's is left" no_hollin_key
-check "the registry is as before the install" as_before
-check "the foreign keys survive" foreign_keys_intact
-check "no file is left" no_file_left
+check "no key of hollin's is left" eventually no_hollin_key
+check "the registry is as before the install" eventually as_before
+check "the foreign keys survive" eventually foreign_keys_intact
+check "no file is left" eventually no_file_left
 
 checks_passed "msi test"
