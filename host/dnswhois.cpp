@@ -550,13 +550,15 @@ struct PageTarget {
     std::string whole;
 };
 
+const char StandardOutputFailed[] = "cannot write the page to standard output";
+
 bool takePiece(PageTarget& target, const char* bytes, size_t count, std::string& error) {
     if (target.stream == nullptr) {
         target.whole.append(bytes, count);
         return true;
     }
     if (std::fwrite(bytes, 1, count, target.stream) != count) {
-        error = "cannot write the page to standard output";
+        error = StandardOutputFailed;
         return false;
     }
     return true;
@@ -595,7 +597,7 @@ bool readPage(IInternetProtocol* protocol, PageTarget& target, std::string& erro
     }
     protocol->UnlockRequest();
     if (taken && target.stream != nullptr && std::fflush(target.stream) != 0) {
-        error = "cannot write the page to standard output";
+        error = StandardOutputFailed;
         taken = false;
     }
     return taken;

@@ -48,10 +48,7 @@ LONG ReadOpenFile(int descriptor, std::string& text, size_t limit) {
     return ERROR_SUCCESS;
 }
 
-LONG ReadFileText(const std::string& path, std::string& text, FILETIME* modified, size_t limit) {
-    if (modified != nullptr) {
-        *modified = FILETIME{0, 0};
-    }
+LONG ReadFileText(const std::string& path, std::string& text, size_t limit) {
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.Valid()) {
         return (errno == ENOENT || errno == ENOTDIR) ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
@@ -59,9 +56,6 @@ LONG ReadFileText(const std::string& path, std::string& text, FILETIME* modified
     struct stat info {};
     if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return ERROR_CANTREAD;
-    }
-    if (modified != nullptr) {
-        *modified = ModificationTimeOf(info);
     }
     return ReadOpenFile(file.Get(), text, limit);
 }

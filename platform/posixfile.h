@@ -1,8 +1,9 @@
 // File access shared by the stand-ins that keep their data in files (the
 // registry file, type library files) or read them (module files).
 //
-// Internal to the platform layer. ReadFileText and ReadOpenFile may throw std::bad_alloc; its
-// callers turn that into their own out-of-memory result.
+// Internal to the platform layer. ReadFileText and ReadOpenFile may throw
+// std::bad_alloc; their callers turn that into their own out-of-memory
+// result.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -40,10 +41,7 @@ private:
 // Appends the regular file at `path` to `text`, or its first `limit` bytes.
 // Answers ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when there is no file at
 // `path` (what that means is the caller's to say), or ERROR_CANTREAD.
-// `modified` (may be null) receives the file's modification time, 0 when
-// there is none to give.
-LONG ReadFileText(const std::string& path, std::string& text, FILETIME* modified = nullptr,
-                  size_t limit = SIZE_MAX);
+LONG ReadFileText(const std::string& path, std::string& text, size_t limit = SIZE_MAX);
 // Appends what is left of an open file to `text`, or its next `limit` bytes:
 // ERROR_SUCCESS or ERROR_CANTREAD.
 LONG ReadOpenFile(int descriptor, std::string& text, size_t limit = SIZE_MAX);

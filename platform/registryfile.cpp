@@ -115,21 +115,33 @@ int LockInstallation() {
     return lockBeside(FilePath(), ".install");
 }
 
-// --- reading
-// ---------------------------------------------------------------------------------------
+// --- reading -------------------------------------------------------------------------------------
 
 namespace {
 
-LONG loadFrom(const std::string& path, Tree& tree, FILETIME* modified) {
+bool missingFile() {
+    return errno == ENOENT || errno == ENOTDIR;
+}
+
+// Reads and parses an open registry file; `info` receives what fstat says
+// of it.
+LONG parseOpenFile(int descriptor, struct stat& info, Tree& tree) {
     std::string text;
-    LONG result = ReadFileText(path, text, modified);
-    if (result == ERROR_FILE_NOT_FOUND) {
-        return ERROR_SUCCESS; // no file yet: an empty registry
-    }
-    if (result != ERROR_SUCCESS) {
-        return result;
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
+        ReadOpenFile(descriptor, text) != ERROR_SUCCESS) {
+        return ERROR_CANTREAD;
     }
     return Parse(text, tree) ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
+// The file at `path` as it is now; no file yet is an empty registry.
+LONG loadFrom(const std::string& path, Tree& tree) {
+    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid()) {
+        return missingFile() ? ERROR_SUCCESS : ERROR_CANTREAD;
+    }
+    struct stat info {};
+    return parseOpenFile(file.Get(), info, tree);
 }
 
 bool sameTime(const timespec& one, const timespec& other) {
@@ -148,14 +160,14 @@ bool sameFile(const struct stat& one, const struct stat& other) {
 // the file system stamps a change with the time of its clock's last tick,
 // so a second change within the same tick would leave the times as the
 // first one left them.
-const time_t SettledSeconds = 1;
+const time_t SettledSeconds = 2;
 
 // Whether the file had been left alone long enough when it was read.
 bool settled(const struct stat& file) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     time_t latest = std::max(file.st_mtim.tv_sec, file.st_ctim.tv_sec);
-    return now.tv_sec - latest > SettledSeconds;
+    return now.tv_sec - latest >= SettledSeconds;
 }
 
 // The registry file last read, as parsed, kept with the file held open: a
@@ -232,19 +244,18 @@ LONG Snapshot(std::shared_ptr<const Tree>& tree, FILETIME* modified) {
         return ERROR_SUCCESS;
     }
     FileDescriptor file(found ? open(path.c_str(), O_RDONLY | O_CLOEXEC) : -1);
-    if (!file.Valid() && (errno == ENOENT || errno == ENOTDIR)) {
+    if (!file.Valid()) {
+        if (!missingFile()) {
+            return ERROR_CANTREAD;
+        }
         tree = std::make_shared<Tree>(); // no file yet: an empty registry
         return ERROR_SUCCESS;
     }
     struct stat read {};
-    std::string text;
-    if (!file.Valid() || fstat(file.Get(), &read) != 0 || !S_ISREG(read.st_mode) ||
-        ReadOpenFile(file.Get(), text) != ERROR_SUCCESS) {
-        return ERROR_CANTREAD;
-    }
     auto parsed = std::make_shared<Tree>();
-    if (!Parse(text, *parsed)) {
-        return ERROR_BADDB;
+    LONG result = parseOpenFile(file.Get(), read, *parsed);
+    if (result != ERROR_SUCCESS) {
+        return result;
     }
     if (modified != nullptr) {
         *modified = ModificationTimeOf(read);
@@ -292,7 +303,7 @@ LONG Update(const std::function<LONG(Tree& tree, bool& changed)>& change) {
         return ERROR_CANTWRITE;
     }
     Tree tree;
-    LONG result = loadFrom(path, tree, nullptr);
+    LONG result = loadFrom(path, tree);
     bool changed = false;
     if (result == ERROR_SUCCESS) {
         result = change(tree, changed);

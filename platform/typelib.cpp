@@ -142,7 +142,7 @@ HRESULT LoadTypeLib(const OLECHAR* file, ITypeLib** typeLibrary) {
         // A module carries its library as a resource; any other file is the
         // library's text itself.
         std::string head;
-        if (ReadFileText(path, head, nullptr, SELFMAG) != ERROR_SUCCESS) {
+        if (ReadFileText(path, head, SELFMAG) != ERROR_SUCCESS) {
             return TYPE_E_CANTLOADLIBRARY;
         }
         std::string text;

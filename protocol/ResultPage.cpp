@@ -1,6 +1,7 @@
 #include "protocol/ResultPage.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 const char PageHeaderLine[] = "<HTML><HEAD><TITLE>WhoIs protocol</TITLE></HEAD><BODY><PRE>";
@@ -105,6 +106,7 @@ DWORD StatusLinesLength(LONG status) {
 
 void PageView::Add(const char* bytes, DWORD count) {
     if (count != 0) {
+        assert(pieceCount < MostPieces);
         pieces[pieceCount++] = {bytes, count};
         length += count;
     }

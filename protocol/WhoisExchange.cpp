@@ -65,8 +65,8 @@ private:
     sockaddr_storage literalAddress = {};
 };
 
-bool setBlocking(SOCKET s, bool blocking) {
-    u_long nonBlocking = blocking ? 0 : 1;
+bool makeNonBlocking(SOCKET s) {
+    u_long nonBlocking = 1;
     return ioctlsocket(s, FIONBIO, &nonBlocking) != SOCKET_ERROR;
 }
 
@@ -251,8 +251,8 @@ RequestStatus WhoisRequest::AskChain(bool& stopped) {
 }
 
 // Resolve, connect, send the query, receive the reply. The socket it opens
-// is closed when the next server is asked or the request has reported. In a chain, the reply
-// follows a line naming its server.
+// is closed when the next server is asked or the request has reported. In a
+// chain, the reply follows a line naming its server.
 RequestStatus WhoisRequest::Converse(LPCSTR host, DWORD serverPort, bool& stopped) {
     // getaddrinfo, not gethostbyname: the latter's result lives in a buffer
     // shared by every thread of the process.
@@ -324,7 +324,7 @@ RequestStatus WhoisRequest::ConnectToServer(const addrinfo* address, DWORD serve
 
 // Connects without blocking past the connect time-out or a stop request.
 SocketWait WhoisRequest::Connect(SOCKET s, const sockaddr* target, int length, bool& stopped) {
-    if (!setBlocking(s, false)) {
+    if (!makeNonBlocking(s)) {
         return SocketWaitFailed;
     }
     if (connect(s, target, length) == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
