@@ -1,5 +1,6 @@
 #include "protocol/SocketStream.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -60,30 +61,37 @@ DWORD escapeEach(const char* bytes, DWORD count, char* out) {
 #ifdef __SSE2__
 namespace {
 
-// Sixteen bytes at a time, where the processor compares that many at once
-// (every x86-64 processor does): those without markup go through in one
-// store. Returns how far it got, and the bytes written in `outLength`.
+const DWORD BlockSize = sizeof(__m128i);
+
+// Whether one of the sixteen bytes of `block` is markup, compared at once
+// (every x86-64 processor can).
+bool blockHasMarkup(__m128i block) {
+    __m128i markup = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('&')),
+                                               _mm_cmpeq_epi8(block, _mm_set1_epi8('<'))),
+                                  _mm_cmpeq_epi8(block, _mm_set1_epi8('>')));
+    return _mm_movemask_epi8(markup) != 0;
+}
+
+__m128i loadBlock(const char* bytes) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+}
+
+// Sixteen bytes at a time: those without markup go through in one store.
+// Returns how far it got, and the bytes written in `outLength`.
 DWORD escapeBlocks(const char* bytes, DWORD count, char* out, DWORD& outLength) {
     // Counted in a local: the bytes written through `out` could otherwise be
     // the count itself, as far as the compiler knows, and it would be kept
     // in memory.
     DWORD written = 0;
-    const DWORD blockSize = sizeof(__m128i);
-    const __m128i ampersands = _mm_set1_epi8('&');
-    const __m128i lessThans = _mm_set1_epi8('<');
-    const __m128i greaterThans = _mm_set1_epi8('>');
     DWORD i = 0;
-    for (; count - i >= blockSize; i += blockSize) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        __m128i markup = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(block, ampersands), _mm_cmpeq_epi8(block, lessThans)),
-            _mm_cmpeq_epi8(block, greaterThans));
-        if (_mm_movemask_epi8(markup) == 0) {
+    for (; count - i >= BlockSize; i += BlockSize) {
+        __m128i block = loadBlock(bytes + i);
+        if (!blockHasMarkup(block)) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + written), block);
-            written += blockSize;
+            written += BlockSize;
             continue;
         }
-        written += escapeEach(bytes + i, blockSize, out + written);
+        written += escapeEach(bytes + i, BlockSize, out + written);
     }
     outLength = written;
     return i;
@@ -91,6 +99,31 @@ DWORD escapeBlocks(const char* bytes, DWORD count, char* out, DWORD& outLength) 
 
 } // namespace
 #endif
+
+namespace {
+
+// Whether any of `count` bytes is markup: the escaping pass's test without
+// its copy.
+bool containsMarkup(const char* bytes, DWORD count) {
+    DWORD i = 0;
+#ifdef __SSE2__
+    for (; count - i >= BlockSize; i += BlockSize) {
+        if (blockHasMarkup(loadBlock(bytes + i))) {
+            return true;
+        }
+    }
+#endif
+    for (uint64_t word; count - i >= sizeof word; i += sizeof word) {
+        std::memcpy(&word, bytes + i, sizeof word);
+        if (hasMarkup(word)) {
+            return true;
+        }
+    }
+    return std::any_of(bytes + i, bytes + count,
+                       [](char byte) { return byte == '&' || byte == '<' || byte == '>'; });
+}
+
+} // namespace
 
 DWORD EscapeHtml(const char* bytes, DWORD count, char* out) {
     // Replies are mostly plain text: runs without markup go through
@@ -153,7 +186,12 @@ LONG SocketStream::SendAll() {
 }
 
 LONG SocketStream::ReceiveChunk() {
-    char received[ReceiveSize];
+    // While the reply has room for a whole receive, the bytes arrive where
+    // they are kept: text without markup, as most replies are, is then never
+    // copied again.
+    char spare[ReceiveSize];
+    BYTE* room = cut || incoming == nullptr ? nullptr : incoming->TailRoom(ReceiveSize);
+    char* received = room != nullptr ? reinterpret_cast<char*>(room) : spare;
     int count = recv(socket, received, ReceiveSize, 0);
     if (count == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
         return -1;
@@ -165,8 +203,32 @@ LONG SocketStream::ReceiveChunk() {
     if (count == 0) {
         return 0;
     }
-    KeepReceived(received, count);
+    if (room != nullptr) {
+        KeepReceivedInPlace(received, count, spare);
+    } else {
+        KeepReceived(spare, count);
+    }
     return 1;
+}
+
+// Keeps bytes that arrived in the reply's tail room as KeepReceived would
+// keep them: pieces without markup are taken where they lie. From the first
+// piece with markup on, the rest moves to `spare`, out of the way of its
+// escaped form, and is kept from there.
+void SocketStream::KeepReceivedInPlace(const char* bytes, int count, char* spare) {
+    for (int at = 0; at < count; at += ChunkSize) {
+        int piece = count - at < ChunkSize ? count - at : ChunkSize;
+        if (containsMarkup(bytes + at, DWORD(piece))) {
+            std::memcpy(spare, bytes + at, size_t(count - at));
+            KeepReceived(spare, count - at);
+            return;
+        }
+        if (!Fits(DWORD(piece))) {
+            cut = true;
+            return;
+        }
+        incoming->Extend(DWORD(piece));
+    }
 }
 
 void SocketStream::KeepReceived(const char* bytes, int count) {
@@ -180,8 +242,25 @@ void SocketStream::KeepChunk(const char* bytes, int count) {
         cut = true;
         return;
     }
-    char escaped[ChunkSize * MaxEscapedBytes];
-    KeepBytes(escaped, EscapeHtml(bytes, DWORD(count), escaped));
+    // Escaped straight into the reply while it has room for the longest
+    // escaped form; near its end, through a copy.
+    BYTE* room = incoming->TailRoom(DWORD(count) * MaxEscapedBytes);
+    if (room == nullptr) {
+        char escaped[ChunkSize * MaxEscapedBytes];
+        KeepBytes(escaped, EscapeHtml(bytes, DWORD(count), escaped));
+        return;
+    }
+    DWORD length = EscapeHtml(bytes, DWORD(count), reinterpret_cast<char*>(room));
+    if (Fits(length)) {
+        incoming->Extend(length);
+    } else {
+        cut = true;
+    }
+}
+
+bool SocketStream::Fits(DWORD count) const {
+    DWORD limit = incoming->GetMaxSize() - ReplyReserve;
+    return count <= limit && incoming->GetLength() <= limit - count;
 }
 
 void SocketStream::KeepBytes(const char* bytes, DWORD count) {
@@ -189,9 +268,7 @@ void SocketStream::KeepBytes(const char* bytes, DWORD count) {
         cut = true;
         return;
     }
-    DWORD limit = incoming->GetMaxSize() - ReplyReserve;
-    if (count > limit || incoming->GetLength() > limit - count ||
-        incoming->Append(bytes, count) != count) {
+    if (!Fits(count) || incoming->Append(bytes, count) != count) {
         cut = true;
     }
 }

@@ -64,7 +64,10 @@ public:
 
 private:
     static const WORD ErrorFlag = 0x0001;
+    void KeepReceivedInPlace(const char* bytes, int count, char* spare);
     void KeepChunk(const char* bytes, int count);
+    // Whether `count` more bytes stay below the reserve for the system's lines.
+    bool Fits(DWORD count) const;
     // Appends within the bound, or marks the stream cut.
     void KeepBytes(const char* bytes, DWORD count);
 

@@ -96,6 +96,15 @@ DWORD ByteBuffer::Append(const void* bytes, DWORD count) {
     return count;
 }
 
+BYTE* ByteBuffer::TailRoom(DWORD count) {
+    return count != 0 && MakeRoom(count) ? data + head + length : nullptr;
+}
+
+void ByteBuffer::Extend(DWORD count) {
+    assert(count <= capacity - head - length);
+    length += count;
+}
+
 DWORD ByteBuffer::AppendText(LPCSTR text) {
     if (text == nullptr) {
         return 0;

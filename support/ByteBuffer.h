@@ -34,6 +34,13 @@ public:
     // the target refuses is dropped. Returns the number of bytes drained.
     LONG MoveTo(ByteBuffer* target);
 
+    // Room for `count` bytes after the stored run, made as an Append of them
+    // would make it, for the caller to write into and then keep with Extend:
+    // bytes can then arrive where they are stored, without a copy. Null when
+    // such an Append would fail. Any other call may move or reuse the room.
+    BYTE* TailRoom(DWORD count);
+    // Keeps `count` bytes written into the room TailRoom gave.
+    void Extend(DWORD count);
     // Whether an Append of `count` bytes would succeed now (memory aside).
     bool CanAppend(DWORD count) const;
     // Grows the block, when it must, to hold `total` bytes: then appends up
