@@ -620,21 +620,28 @@ bool writePage(const std::string& page, const std::string& path, std::string& er
 // Asks DllCanUnloadNow, and asks again for a while, as a browser asks from
 // time to time: the request's worker thread may still be winding down after
 // its completion report, and the process should not end under it. That
-// takes microseconds, so the pauses between the questions start short and
-// double, up to 10 ms.
+// takes microseconds, and a sleep lasts far longer than asked for (a timer's
+// slack is 50 us by default): so for the first millisecond the questions
+// only give the processor away between them, and then the pauses start at
+// 20 us and double, up to 10 ms.
 void checkUnload(const HandlerLibrary& library) {
     if (library.canUnloadNow == nullptr) {
         warn("the library does not export DllCanUnloadNow");
         return;
     }
     using std::chrono::microseconds;
+    using Clock = std::chrono::steady_clock;
     const microseconds longestPause(10000);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(UnloadWaitMs);
+    const auto yieldingUntil = Clock::now() + std::chrono::milliseconds(1);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(UnloadWaitMs);
     HRESULT answer = library.canUnloadNow();
-    for (microseconds pause(20); answer != S_OK && std::chrono::steady_clock::now() < deadline;
-         pause = std::min(pause * 2, longestPause)) {
-        std::this_thread::sleep_for(pause);
+    for (microseconds pause(20); answer != S_OK && Clock::now() < deadline;) {
+        if (Clock::now() < yieldingUntil) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, longestPause);
+        }
         answer = library.canUnloadNow();
     }
     if (answer != S_OK) {
