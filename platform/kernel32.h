@@ -1,5 +1,6 @@
-// kernel32 stand-ins: errors, threads, events, waits, critical sections,
-// interlocked counting, code-page conversion and the lstr text functions.
+// kernel32 stand-ins: errors, threads, events, waits, memory, critical
+// sections, interlocked counting, code-page conversion and the lstr text
+// functions.
 //
 // Handles returned here are objects of this layer; each is released with
 // CloseHandle. Where POSIX cannot do what Windows does, the call fails the
@@ -63,6 +64,13 @@ DWORD GetTickCount();
 // Tells the processor that the thread is spinning on a value, as the Windows
 // macro does (a pause instruction where there is one).
 void YieldProcessor();
+
+// --- memory --------------------------------------------------------------------------------------
+
+// Makes the whole pages within `size` bytes from `start` present and
+// writable in one call, for a buffer about to be filled: TRUE when it did.
+// Not a Windows call (see memory.cpp).
+BOOL PopulateMemory(void* start, SIZE_T size);
 
 // --- critical sections and interlocked counting --------------------------------------------------
 

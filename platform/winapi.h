@@ -40,6 +40,12 @@ inline BOOL ReleaseIdleThreads() {
     return TRUE;
 }
 
+// Windows has no call that makes private memory present at once; its pages
+// fault in as they are touched (see PopulateMemory in platform/kernel32.h).
+inline BOOL PopulateMemory(void*, SIZE_T) {
+    return FALSE;
+}
+
 // A wide string literal in the platform's wide character type.
 #define WIDE_TEXT(s) L##s
 // Windows calls DllMain itself.

@@ -149,7 +149,7 @@ DWORD EscapeHtml(const char* bytes, DWORD count, char* out) {
 SocketStream::SocketStream()
     : incoming(new (std::nothrow) ByteBuffer(BufferMaxSize)),
       outgoing(new (std::nothrow) ByteBuffer(BufferMaxSize)), socket(INVALID_SOCKET), flags(0),
-      cut(false) {
+      cut(false), populated(false) {
     // Without its buffers the stream cannot carry a request; it reads as
     // failed rather than being used through null pointers. The reply's
     // block is had whole at once: growing it as the reply comes would copy
@@ -190,6 +190,7 @@ LONG SocketStream::ReceiveChunk() {
     // they are kept: text without markup, as most replies are, is then never
     // copied again.
     char spare[ReceiveSize];
+    PopulateOnceLong();
     BYTE* room = cut || incoming == nullptr ? nullptr : incoming->TailRoom(ReceiveSize);
     char* received = room != nullptr ? reinterpret_cast<char*>(room) : spare;
     int count = recv(socket, received, ReceiveSize, 0);
@@ -209,6 +210,19 @@ LONG SocketStream::ReceiveChunk() {
         KeepReceived(spare, count);
     }
     return 1;
+}
+
+// A reply that has filled a whole receive is likely to fill more: the rest
+// of its buffer is made present in one call, rather than a fault a page as
+// the receives reach it. A short reply, as most are, touches only the pages
+// it fills.
+void SocketStream::PopulateOnceLong() {
+    if (populated || cut || incoming == nullptr || incoming->GetLength() < DWORD(ReceiveSize)) {
+        return;
+    }
+    populated = true;
+    DWORD rest = incoming->GetCapacity() - incoming->GetLength();
+    PopulateMemory(incoming->TailRoom(rest), rest);
 }
 
 // Keeps bytes that arrived in the reply's tail room as KeepReceived would

@@ -64,6 +64,7 @@ public:
 
 private:
     static const WORD ErrorFlag = 0x0001;
+    void PopulateOnceLong();
     void KeepReceivedInPlace(const char* bytes, int count, char* spare);
     void KeepChunk(const char* bytes, int count);
     // Whether `count` more bytes stay below the reserve for the system's lines.
@@ -76,6 +77,7 @@ private:
     SOCKET socket;
     WORD flags;
     bool cut;
+    bool populated; // the rest of the reply's buffer has been made present
 };
 
 // Writes `count` bytes to `out` with '&', '<' and '>' replaced by their HTML

@@ -224,6 +224,21 @@ TEST(Kernel32Threads, ReleasedIdleThreadsAreGone) {
 
 // The stand-in guards its handles; Windows would touch freed kernel memory
 // only in its own table, so the same call answers FALSE there too.
+// Populating a buffer only makes its pages present: what is in it stays, a
+// range of part pages is a range of no whole page, and what was present
+// before is left as it was.
+TEST(Kernel32Memory, PopulatingKeepsTheBytes) {
+    std::string bytes(5 * 4096 + 100, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = char('a' + i % 26);
+    }
+    const std::string before = bytes;
+    PopulateMemory(&bytes[0], bytes.size());
+    EXPECT_EQ(bytes, before);
+    EXPECT_FALSE(PopulateMemory(&bytes[1], 100)) << "no whole page within";
+    EXPECT_FALSE(PopulateMemory(nullptr, 0));
+}
+
 TEST(Kernel32Handles, AClosedHandleIsRefused) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     EXPECT_TRUE(CloseHandle(event));
