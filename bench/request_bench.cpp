@@ -37,6 +37,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -60,6 +61,16 @@ const ULONG ReadPieceSize = 4096;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The time below which `share` of the timings lie, in microseconds.
+double percentileUs(std::vector<double> seconds, double share) {
+    if (seconds.empty()) {
+        return 0;
+    }
+    auto at = seconds.begin() + std::ptrdiff_t(share * double(seconds.size() - 1));
+    std::nth_element(seconds.begin(), at, seconds.end());
+    return *at * 1e6;
 }
 
 // Numbered lines of whois-like text, `size` bytes in all.
@@ -312,31 +323,38 @@ void overhead(benchmark::State& state, const std::string& reply) {
         state.SkipWithError("the first exchange did not bring the reply");
         return;
     }
-    double plainSeconds = 0;
-    double hollinSeconds = 0;
+    std::vector<double> plainTimes, hollinTimes; // each query's, in seconds
     bool allRead = true;
     for (auto _ : state) {
         for (int done = 0; done < OverheadQueries; done += OverheadBlock) {
-            auto start = Clock::now();
             for (int i = 0; i < OverheadBlock; ++i) {
+                auto start = Clock::now();
                 allRead &= PlainExchange(server.Port(), "query") == long(reply.size());
+                plainTimes.push_back(secondsSince(start));
             }
-            plainSeconds += secondsSince(start);
-            start = Clock::now();
             for (int i = 0; i < OverheadBlock; ++i) {
+                auto start = Clock::now();
                 allRead &= pageComplete(askHollin(url));
+                hollinTimes.push_back(secondsSince(start));
             }
-            hollinSeconds += secondsSince(start);
             handler().WaitUntilIdle();
         }
-        state.SetIterationTime(plainSeconds + hollinSeconds);
     }
+    double plainSeconds = std::accumulate(plainTimes.begin(), plainTimes.end(), 0.0);
+    double hollinSeconds = std::accumulate(hollinTimes.begin(), hollinTimes.end(), 0.0);
+    state.SetIterationTime(plainSeconds + hollinSeconds);
     if (!allRead) {
         state.SkipWithError("an exchange did not bring the whole reply");
     }
     state.counters["plain_us"] = plainSeconds * 1e6 / OverheadQueries;
     state.counters["hollin_us"] = hollinSeconds * 1e6 / OverheadQueries;
     state.counters["ratio"] = hollinSeconds / plainSeconds;
+    // A few slow queries move the mean: the middle and the slowest tenth
+    // tell a steady cost from hold-ups.
+    state.counters["plain_p50_us"] = percentileUs(plainTimes, 0.5);
+    state.counters["hollin_p50_us"] = percentileUs(hollinTimes, 0.5);
+    state.counters["plain_p90_us"] = percentileUs(plainTimes, 0.9);
+    state.counters["hollin_p90_us"] = percentileUs(hollinTimes, 0.9);
 }
 BENCHMARK_CAPTURE(overhead, small, SmallReply)
     ->Iterations(1)
