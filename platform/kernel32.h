@@ -61,9 +61,6 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL CloseHandle(HANDLE handle);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
-// Tells the processor that the thread is spinning on a value, as the Windows
-// macro does (a pause instruction where there is one).
-void YieldProcessor();
 
 // --- memory --------------------------------------------------------------------------------------
 

@@ -3,8 +3,7 @@
 //
 // Divisions, in order:
 //   - events: CreateEventA, SetEvent and ResetEvent
-//   - waiting: WaitForSingleObject on an event or a thread, Sleep, and
-//     YieldProcessor for a thread that spins
+//   - waiting: WaitForSingleObject on an event or a thread, and Sleep
 //   - critical sections: recursive locks
 //   - interlocked counting: InterlockedIncrement and InterlockedDecrement
 //   - the clock: GetTickCount
@@ -106,14 +105,6 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 void Sleep(DWORD milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-void YieldProcessor() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#else
-    std::this_thread::yield();
-#endif
 }
 
 // --- critical sections ---------------------------------------------------------------------------

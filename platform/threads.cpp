@@ -110,9 +110,6 @@ void* threadMain(void* argument) {
 
 const size_t MostIdleThreads = 64;
 const auto IdleTime = std::chrono::seconds(2);
-// How long a thread whose routine has returned watches for the next one
-// before it sleeps (see SpinWhileIdle).
-const auto SpinTime = std::chrono::microseconds(50);
 
 // An idle thread sent away only wakes and returns; this bounds the wait for
 // it all the same.
@@ -161,11 +158,9 @@ public:
         if (idleCount < MostIdleThreads) {
             idle[idleCount++] = &slot;
             changed.notify_all(); // a release under way sends it away
-            guard.unlock();
-            SpinWhileIdle(slot);
-            // Taken again even when the spin saw the hand-over: whoever
-            // handed it over still uses the slot until it lets go.
-            guard.lock();
+            // It sleeps at once: a thread that watched for the next routine
+            // instead would hide a free processor from the scheduler, and
+            // on a busy machine the threads it waits for would wait longer.
             slot.wake.wait_for(guard, IdleTime, [&] { return slot.IsCalled(); });
             if (slot.next.load() != nullptr) {
                 return slot.next.load();
@@ -221,19 +216,6 @@ private:
         std::atomic<bool> sentAway{false};
         std::condition_variable wake;
     };
-
-    // Watches the slot for a while before the thread sleeps on it. Requests
-    // come in bursts (a page opens several lookups, a host asks again once a
-    // page is read), and waking a sleeping thread costs more than a whole
-    // exchange on loopback takes in this library: tens of microseconds on a
-    // virtual machine. The watch is short enough to cost nothing worth
-    // counting beside a request.
-    static void SpinWhileIdle(const Slot& slot) {
-        auto end = std::chrono::steady_clock::now() + SpinTime;
-        while (!slot.IsCalled() && std::chrono::steady_clock::now() < end) {
-            YieldProcessor();
-        }
-    }
 
     void Remove(Slot* slot) {
         Slot** end = idle + idleCount;

@@ -5,7 +5,6 @@
 #include "protocol/WhoisRequest.h"
 #include "protocol/ZoneMemory.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -358,15 +357,13 @@ SocketWait WhoisRequest::Connect(SOCKET s, const sockaddr* target, int length, b
 
 // Receives until the server closes the connection, a receive fails, the
 // server stays silent past the receive time-out, or a stop is asked for.
-// What has come is taken at once. When nothing has, the socket is asked
-// again for a short while before the thread sleeps on it: a server nearby
-// answers within tens of microseconds, and waking a thread that slept costs
-// as long again; a distant server costs that short while of spinning once
-// per pause in its reply.
+// What has come is taken at once; when nothing has, the thread sleeps on
+// the socket. (Asking the socket again and again for a while instead saved
+// a wake-up when the server was on the same machine, but it hid a free
+// processor from the scheduler: on a busy machine the server's own thread
+// then waited longer, and a request took twice as long.)
 RequestStatus WhoisRequest::ReceiveReply(bool& stopped) {
-    using Clock = std::chrono::steady_clock;
     DWORD lastData = GetTickCount();
-    Clock::time_point eagerUntil = Clock::now() + EagerReceiveTime;
     for (;;) {
         LONG received = stream->ReceiveChunk();
         if (received == 0) {
@@ -374,9 +371,6 @@ RequestStatus WhoisRequest::ReceiveReply(bool& stopped) {
         }
         if (received > 0) {
             lastData = GetTickCount();
-            eagerUntil = Clock::now() + EagerReceiveTime;
-        } else if (Clock::now() < eagerUntil) {
-            YieldProcessor();
         } else {
             SocketWait ready = stream->WaitUntilReady(false, WaitSlice);
             if (ready == SocketWaitFailed ||

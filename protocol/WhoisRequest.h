@@ -9,7 +9,6 @@
 #include "support/WorkerThread.h"
 
 #include <atomic>
-#include <chrono>
 
 class WhoisRequest : public WorkerThread {
 public:
@@ -56,9 +55,6 @@ public:
     static const DWORD ReceiveTimeout = 30000;
     // Waits are cut into slices of this length, to notice a stop request.
     static const DWORD WaitSlice = 50;
-    // How long a socket with nothing to read yet is asked again before the
-    // thread sleeps on it.
-    static constexpr std::chrono::microseconds EagerReceiveTime{100};
     // Tests use shorter time-outs; the system uses the settings' (by
     // default the constants above).
     void SetTimeouts(DWORD connectMilliseconds, DWORD receiveMilliseconds);
