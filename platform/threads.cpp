@@ -110,7 +110,6 @@ void* threadMain(void* argument) {
 
 const size_t MostIdleThreads = 64;
 const auto IdleTime = std::chrono::seconds(2);
-
 // An idle thread sent away only wakes and returns; this bounds the wait for
 // it all the same.
 const auto LeaveTime = std::chrono::milliseconds(500);
@@ -124,7 +123,7 @@ public:
             return false;
         }
         Slot* slot = idle[--idleCount];
-        slot->next.store(thread, std::memory_order_release);
+        slot->next = thread;
         slot->wake.notify_one();
         return true;
     }
@@ -161,11 +160,12 @@ public:
             // It sleeps at once: a thread that watched for the next routine
             // instead would hide a free processor from the scheduler, and
             // on a busy machine the threads it waits for would wait longer.
-            slot.wake.wait_for(guard, IdleTime, [&] { return slot.IsCalled(); });
-            if (slot.next.load() != nullptr) {
-                return slot.next.load();
+            slot.wake.wait_for(guard, IdleTime,
+                               [&] { return slot.next != nullptr || slot.sentAway; });
+            if (slot.next != nullptr) {
+                return slot.next;
             }
-            if (!slot.sentAway.load()) {
+            if (!slot.sentAway) {
                 Remove(&slot);
             }
         }
@@ -210,10 +210,8 @@ public:
 
 private:
     struct Slot {
-        bool IsCalled() const { return next.load() != nullptr || sentAway.load(); }
-
-        std::atomic<ThreadObject*> next{nullptr};
-        std::atomic<bool> sentAway{false};
+        ThreadObject* next = nullptr;
+        bool sentAway = false;
         std::condition_variable wake;
     };
 
