@@ -5,7 +5,10 @@
 //       (create a protocol object, Start, wait for the completion report,
 //       LockRequest, read the page, Release) and through a plain socket
 //       exchange (connect, send the query line, read to the close), in
-//       alternating blocks: microseconds a query for each, and their ratio
+//       alternating blocks: microseconds a query for each, and their ratio;
+//       and the plain exchange on a thread of its own, handed over and
+//       reported back (threaded_us, threaded_ratio): what the two crossings
+//       between threads cost on this machine, before any handler code
 //   concurrency  256 requests at once, each through its own protocol object,
 //       against a server that answers each after 100 ms: the wall time until
 //       the last page is read, and the process's peak resident memory
@@ -307,6 +310,69 @@ bool startServer(benchmark::State& state, BenchServer& server) {
     return true;
 }
 
+// --- the floor of any handler that asks on a thread of its own ----------------------
+
+// The plain exchange on a worker thread that waits for it, handed over and
+// reported back through a condition variable as a host and a handler hand a
+// request over: no handler code at all, only the two crossings between
+// threads that asking on a thread of one's own takes. Against the plain
+// exchange, it says how much of hollin's overhead the machine sets.
+class ThreadedExchange {
+public:
+    ThreadedExchange() : worker([this] { Serve(); }) {}
+    ~ThreadedExchange() {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            leaving = true;
+        }
+        changed.notify_all();
+        worker.join();
+    }
+    ThreadedExchange(const ThreadedExchange&) = delete;
+    ThreadedExchange& operator=(const ThreadedExchange&) = delete;
+
+    long Ask(uint16_t port, const std::string& query) {
+        std::unique_lock<std::mutex> guard(lock);
+        askedPort = port;
+        askedQuery = query;
+        asked = true;
+        answered = false;
+        guard.unlock();
+        changed.notify_all();
+        guard.lock();
+        changed.wait(guard, [this] { return answered; });
+        return bytesRead;
+    }
+
+private:
+    void Serve() {
+        std::unique_lock<std::mutex> guard(lock);
+        for (;;) {
+            changed.wait(guard, [this] { return asked || leaving; });
+            if (leaving) {
+                return;
+            }
+            asked = false;
+            guard.unlock();
+            long read = PlainExchange(askedPort, askedQuery);
+            guard.lock();
+            bytesRead = read;
+            answered = true;
+            guard.unlock();
+            changed.notify_all();
+            guard.lock();
+        }
+    }
+
+    std::mutex lock;
+    std::condition_variable changed;
+    bool asked = false, answered = false, leaving = false;
+    uint16_t askedPort = 0;
+    std::string askedQuery;
+    long bytesRead = -1;
+    std::thread worker; // last: it starts once the rest is ready
+};
+
 // --- the figures ----------------------------------------------------------------------
 
 void overhead(benchmark::State& state, const std::string& reply) {
@@ -323,7 +389,8 @@ void overhead(benchmark::State& state, const std::string& reply) {
         state.SkipWithError("the first exchange did not bring the reply");
         return;
     }
-    std::vector<double> plainTimes, hollinTimes; // each query's, in seconds
+    ThreadedExchange threaded;
+    std::vector<double> plainTimes, threadedTimes, hollinTimes; // each query's, in seconds
     bool allRead = true;
     for (auto _ : state) {
         for (int done = 0; done < OverheadQueries; done += OverheadBlock) {
@@ -334,6 +401,11 @@ void overhead(benchmark::State& state, const std::string& reply) {
             }
             for (int i = 0; i < OverheadBlock; ++i) {
                 auto start = Clock::now();
+                allRead &= threaded.Ask(server.Port(), "query") == long(reply.size());
+                threadedTimes.push_back(secondsSince(start));
+            }
+            for (int i = 0; i < OverheadBlock; ++i) {
+                auto start = Clock::now();
                 allRead &= pageComplete(askHollin(url));
                 hollinTimes.push_back(secondsSince(start));
             }
@@ -341,14 +413,17 @@ void overhead(benchmark::State& state, const std::string& reply) {
         }
     }
     double plainSeconds = std::accumulate(plainTimes.begin(), plainTimes.end(), 0.0);
+    double threadedSeconds = std::accumulate(threadedTimes.begin(), threadedTimes.end(), 0.0);
     double hollinSeconds = std::accumulate(hollinTimes.begin(), hollinTimes.end(), 0.0);
-    state.SetIterationTime(plainSeconds + hollinSeconds);
+    state.SetIterationTime(plainSeconds + threadedSeconds + hollinSeconds);
     if (!allRead) {
         state.SkipWithError("an exchange did not bring the whole reply");
     }
     state.counters["plain_us"] = plainSeconds * 1e6 / OverheadQueries;
     state.counters["hollin_us"] = hollinSeconds * 1e6 / OverheadQueries;
     state.counters["ratio"] = hollinSeconds / plainSeconds;
+    state.counters["threaded_us"] = threadedSeconds * 1e6 / OverheadQueries;
+    state.counters["threaded_ratio"] = threadedSeconds / plainSeconds;
     // A few slow queries move the mean: the middle and the slowest tenth
     // tell a steady cost from hold-ups.
     state.counters["plain_p50_us"] = percentileUs(plainTimes, 0.5);
