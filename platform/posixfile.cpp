@@ -29,7 +29,10 @@ FILETIME ModificationTimeOf(const struct stat& info) {
     return FILETIME{DWORD(ticks), DWORD(ticks >> 32)};
 }
 
-LONG ReadOpenFile(int descriptor, std::string& text, size_t limit) {
+LONG ReadOpenFile(int descriptor, std::string& text, struct stat& info, size_t limit) {
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return ERROR_CANTREAD;
+    }
     char buffer[8192];
     while (limit > 0) {
         ssize_t got = read(descriptor, buffer, std::min(limit, sizeof buffer));
@@ -54,10 +57,7 @@ LONG ReadFileText(const std::string& path, std::string& text, size_t limit) {
         return (errno == ENOENT || errno == ENOTDIR) ? ERROR_FILE_NOT_FOUND : ERROR_CANTREAD;
     }
     struct stat info {};
-    if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return ERROR_CANTREAD;
-    }
-    return ReadOpenFile(file.Get(), text, limit);
+    return ReadOpenFile(file.Get(), text, info, limit);
 }
 
 // --- mapping -------------------------------------------------------------------------------------

@@ -42,9 +42,10 @@ private:
 // Answers ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when there is no file at
 // `path` (what that means is the caller's to say), or ERROR_CANTREAD.
 LONG ReadFileText(const std::string& path, std::string& text, size_t limit = SIZE_MAX);
-// Appends what is left of an open file to `text`, or its next `limit` bytes:
-// ERROR_SUCCESS or ERROR_CANTREAD.
-LONG ReadOpenFile(int descriptor, std::string& text, size_t limit = SIZE_MAX);
+// Appends what is left of an open regular file to `text`, or its next
+// `limit` bytes, and gives what fstat says of the file in `info`:
+// ERROR_SUCCESS, or ERROR_CANTREAD (also for a file that is not regular).
+LONG ReadOpenFile(int descriptor, std::string& text, struct stat& info, size_t limit = SIZE_MAX);
 // A file's modification time as a FILETIME.
 FILETIME ModificationTimeOf(const struct stat& info);
 

@@ -127,8 +127,7 @@ bool missingFile() {
 // of it.
 LONG parseOpenFile(int descriptor, struct stat& info, Tree& tree) {
     std::string text;
-    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
-        ReadOpenFile(descriptor, text) != ERROR_SUCCESS) {
+    if (ReadOpenFile(descriptor, text, info) != ERROR_SUCCESS) {
         return ERROR_CANTREAD;
     }
     return Parse(text, tree) ? ERROR_SUCCESS : ERROR_BADDB;

@@ -222,8 +222,6 @@ TEST(Kernel32Threads, ReleasedIdleThreadsAreGone) {
     EXPECT_LE(ThreadsOfProcess(), before);
 }
 
-// The stand-in guards its handles; Windows would touch freed kernel memory
-// only in its own table, so the same call answers FALSE there too.
 // Populating a buffer only makes its pages present: what is in it stays, a
 // range of part pages is a range of no whole page, and what was present
 // before is left as it was.
@@ -239,6 +237,8 @@ TEST(Kernel32Memory, PopulatingKeepsTheBytes) {
     EXPECT_FALSE(PopulateMemory(nullptr, 0));
 }
 
+// The stand-in guards its handles; Windows would touch freed kernel memory
+// only in its own table, so the same call answers FALSE there too.
 TEST(Kernel32Handles, AClosedHandleIsRefused) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     EXPECT_TRUE(CloseHandle(event));
